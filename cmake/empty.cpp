@@ -1,0 +1,1 @@
+// The shared object is made of the subsystem archives; CMake wants one source.

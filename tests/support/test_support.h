@@ -1,0 +1,44 @@
+#pragma once
+// Shared test fixtures: a fresh temporary folder per test, byte-exact file
+// reading, UTF-16 literals in assertions.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "boundary/result_code.h"
+#include "platform/text.h"
+
+namespace zun::test {
+
+// A new empty folder under $TMPDIR (or /tmp), removed with its contents at
+// the end of the test.
+class TempDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  const std::filesystem::path& Dir() const { return dir_; }
+  std::filesystem::path PathOf(const std::string& name) const { return dir_ / name; }
+  // The path as UTF-16, the form the library takes.
+  WString WidePath(const std::string& name) const;
+
+ private:
+  std::filesystem::path dir_;
+};
+
+std::string ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
+
+// "RC_FILE_NOT_FOUND (0xE001003D)", for readable assertion messages.
+std::string DescribeCode(ResultCode rc);
+
+// Path of a host program built from tests/hosts.
+std::string HostProgram(const std::string& name);
+
+}  // namespace zun::test
+
+// EXPECT_RC(expected, actual) compares codes and prints their names.
+#define EXPECT_RC(expected, actual) \
+  EXPECT_EQ(::zun::test::DescribeCode(expected), ::zun::test::DescribeCode(actual))
+#define ASSERT_RC(expected, actual) \
+  ASSERT_EQ(::zun::test::DescribeCode(expected), ::zun::test::DescribeCode(actual))
