@@ -32,12 +32,12 @@ struct ErrorRow {
 
 // Searched first to last; the first match wins (126 and 80 repeat codes).
 constexpr ErrorRow kErrorTable[] = {
-    {2, 0x003D},     {3, 0x003E},    {6, 0x003F},   {4306, 0x0040}, {4307, 0x0041}, {30, 0x0042},
-    {29, 0x0043},    {122, 0x0044},  {13, 0x0045},  {18, 0x0046},   {52, 0x0047},   {1630, 0x0048},
-    {24, 0x0049},    {23, 0x004A},   {123, 0x004B}, {4312, 0x004C}, {487, 0x004D},  {12, 0x004E},
-    {183, 0x004F},   {87, 0x0002},   {131, 0x0051}, {998, 0x0052},  {14, 0x0001},   {32, 0x0053},
-    {50, 0x0054},    {4317, 0x0055}, {1, 0x0056},   {995, 0x0057},  {5, 0x0058},    {10061, 0x0190},
-    {126, 0x003E},   {80, 0x004F},   {112, 0x0097},
+    {2, 0x003D},   {3, 0x003E},    {6, 0x003F},   {4306, 0x0040}, {4307, 0x0041}, {30, 0x0042},
+    {29, 0x0043},  {122, 0x0044},  {13, 0x0045},  {18, 0x0046},   {52, 0x0047},   {1630, 0x0048},
+    {24, 0x0049},  {23, 0x004A},   {123, 0x004B}, {4312, 0x004C}, {487, 0x004D},  {12, 0x004E},
+    {183, 0x004F}, {87, 0x0002},   {131, 0x0051}, {998, 0x0052},  {14, 0x0001},   {32, 0x0053},
+    {50, 0x0054},  {4317, 0x0055}, {1, 0x0056},   {995, 0x0057},  {5, 0x0058},    {10061, 0x0190},
+    {126, 0x003E}, {80, 0x004F},   {112, 0x0097},
 };
 
 bool LookUp(std::uint32_t error, std::uint16_t& code) {
@@ -94,7 +94,7 @@ const char* ResultCodeName(ResultCode rc) {
 std::uint32_t Win32ErrorFromNtStatus(std::uint32_t status) {
   if (status == 0) return 0;
   // Statuses that carry a system error number in facility 7 give it back.
-  if ((status & 0x0FFF0000u) == 0x00070000u && (status & 0xC0000000u) != 0) return status & 0xFFFFu;
+  if ((status & 0x0FFF0000u) == 0x00070000u) return status & 0xFFFFu;
   for (const StatusRow& row : kStatusTable) {
     if (row.status == status) return row.error;
   }
@@ -123,42 +123,69 @@ ResultCode ResultFromWin32Error(std::uint32_t error) {
 
 std::uint32_t Win32ErrorFromErrno(int error) {
   switch (error) {
-    case 0: return 0;
-    case ENOENT: return 2;
-    case ENOTDIR: return 3;
+    case 0:
+      return 0;
+    case ENOENT:
+      return 2;
+    case ENOTDIR:
+      return 3;
     case EMFILE:
-    case ENFILE: return 4;
+    case ENFILE:
+      return 4;
     case EACCES:
     case EPERM:
     case EISDIR:
-    case EROFS: return 5;
-    case EBADF: return 6;
-    case ENOMEM: return 14;
-    case EXDEV: return 17;
+    case EROFS:
+      return 5;
+    case EBADF:
+      return 6;
+    case ENOMEM:
+      return 14;
+    case EXDEV:
+      return 17;
     case EBUSY:
-    case ETXTBSY: return 32;
+    case ETXTBSY:
+      return 32;
     case ENOSYS:
     case EOPNOTSUPP:
-    case ENOTTY: return 50;
+    case ENOTTY:
+      return 50;
     case ENXIO:
-    case ENODEV: return 55;
-    case EEXIST: return 80;
-    case EINVAL: return 87;
+    case ENODEV:
+      return 55;
+    case EEXIST:
+      return 80;
+    case EINVAL:
+      return 87;
     case ENOSPC:
-    case EDQUOT: return 112;
-    case ENAMETOOLONG: return 123;
-    case ESPIPE: return 132;
-    case ENOTEMPTY: return 145;
-    case EFBIG: return 223;
-    case EFAULT: return 487;
-    case EOVERFLOW: return 534;
-    case EAGAIN: return 33;  // a lock that another holder keeps
-    case EIO: return 1117;
-    case ENODATA: return 1168;
-    case ETIMEDOUT: return 1460;
-    case ELOOP: return 1921;
-    case ECONNREFUSED: return 10061;
-    default: return 1359;  // internal error: errno with no closer meaning
+    case EDQUOT:
+      return 112;
+    case ENAMETOOLONG:
+      return 123;
+    case ESPIPE:
+      return 132;
+    case ENOTEMPTY:
+      return 145;
+    case EFBIG:
+      return 223;
+    case EFAULT:
+      return 487;
+    case EOVERFLOW:
+      return 534;
+    case EAGAIN:
+      return 33;  // a lock that another holder keeps
+    case EIO:
+      return 1117;
+    case ENODATA:
+      return 1168;
+    case ETIMEDOUT:
+      return 1460;
+    case ELOOP:
+      return 1921;
+    case ECONNREFUSED:
+      return 10061;
+    default:
+      return 1359;  // internal error: errno with no closer meaning
   }
 }
 

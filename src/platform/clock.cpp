@@ -77,11 +77,14 @@ std::uint32_t FileTimeToCalendar(FileTime time, CalendarTime* out) {
 
 std::uint32_t CalendarToFileTime(const CalendarTime& c, FileTime* out) {
   if (c.year < 1601 || c.month < 1 || c.month > 12 || c.day < 1 || c.day > 31 || c.hour < 0 || c.hour > 23 ||
-      c.minute < 0 || c.minute > 59 || c.second < 0 || c.second > 59 || c.millisecond < 0 || c.millisecond > 999)
+      c.minute < 0 || c.minute > 59 || c.second < 0 || c.second > 59 || c.millisecond < 0 ||
+      c.millisecond > 999)
     return RC_INVALID_TIME;
-  const std::int64_t days = DaysFromCivil(c.year, static_cast<unsigned>(c.month), static_cast<unsigned>(c.day));
+  const std::int64_t days =
+      DaysFromCivil(c.year, static_cast<unsigned>(c.month), static_cast<unsigned>(c.day));
   const std::uint64_t ms = static_cast<std::uint64_t>(days) * 86400000ull + c.hour * 3600000ull +
-                           c.minute * 60000ull + c.second * 1000ull + static_cast<std::uint64_t>(c.millisecond);
+                           c.minute * 60000ull + c.second * 1000ull +
+                           static_cast<std::uint64_t>(c.millisecond);
   *out = ms * 10000;
   return 0;
 }

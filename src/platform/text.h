@@ -16,7 +16,9 @@ using WStringView = std::u16string_view;
 // Length of a zero-terminated UTF-16 text; 0 for null.
 std::size_t WideLength(const char16_t* text);
 // A view of a possibly null zero-terminated text.
-inline WStringView ViewOf(const char16_t* text) { return text ? WStringView(text, WideLength(text)) : WStringView(); }
+inline WStringView ViewOf(const char16_t* text) {
+  return text ? WStringView(text, WideLength(text)) : WStringView();
+}
 
 // Strict: lone surrogates give RC_INVALID_DATA and leave `out` as it was.
 ResultCode AppendUtf8FromUtf16(WStringView text, std::string& out);
