@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Sets up and runs the whole test suite: an optimised build, then one with
+# AddressSanitizer and UndefinedBehaviorSanitizer, each through CTest (the
+# "stress" label included), then every fuzz target for a minute.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+fuzz_seconds=${ZUNLOGX_FUZZ_SECONDS:-60}
+
+echo "== format check"
+files=$(git ls-files '*.h' '*.cpp' '*.c' 2>/dev/null || find include src tests bench tools -name '*.[ch]' -o -name '*.cpp')
+clang-format --dry-run --Werror $files
+
+run_config() {
+  local name=$1
+  shift
+  echo "== build: $name"
+  cmake -S . -B "build/$name" -G Ninja "$@" >/dev/null
+  ninja -C "build/$name" -j"$jobs"
+  echo "== test: $name"
+  (cd "build/$name" && ctest --output-on-failure -j"$jobs" --timeout 600)
+}
+
+run_config release -DCMAKE_BUILD_TYPE=Release -DZUNLOGX_BENCH=ON
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_config sanitize -DCMAKE_BUILD_TYPE=Debug -DZUNLOGX_SANITIZE=ON
+
+echo "== fuzz (${fuzz_seconds}s each)"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DZUNLOGX_FUZZ=ON -DZUNLOGX_TESTS=OFF >/dev/null
+ninja -C build/fuzz -j"$jobs"
+for fuzzer in build/fuzz/tests/fuzz/*_fuzz; do
+  [ -x "$fuzzer" ] || continue
+  name=$(basename "$fuzzer" _fuzz)
+  seeds="tests/fuzz/corpus/$name"
+  [ -d "$seeds" ] || seeds=""
+  work=$(mktemp -d)
+  echo "-- $name"
+  "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$work" $seeds 2>&1 | tail -n 3
+  rm -rf "$work"
+done
+echo "all configurations passed"
