@@ -4,6 +4,7 @@
 // locks.
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "boundary/result_code.h"
@@ -32,8 +33,9 @@ class Stream {
  public:
   virtual ~Stream() = default;
 
-  // Interface id 33: this stream; 40 (file streams): NativeHandle. Others:
-  // null and *found = false.
+  // Interface id 33: this stream (a Stream*); 40 (file streams): the
+  // FileStream*, whose NativeHandle gives the descriptor. Others: null and
+  // *found = false.
   virtual void* QueryInterface(std::uint32_t id, std::uint32_t index, bool* found);
 
   // ReadAt/WriteAt at the current position, which then advances by the bytes
@@ -50,7 +52,8 @@ class Stream {
   // Fewer bytes than asked: with `done`, the count and RC_INFO_LAST_INPUT
   // (at least one byte) or RC_INPUT_TRUNCATED; without `done`,
   // RC_INPUT_TRUNCATED.
-  virtual ResultCode ReadAt(std::uint64_t offset, void* buffer, std::uint32_t length, std::uint32_t* done) = 0;
+  virtual ResultCode ReadAt(std::uint64_t offset, void* buffer, std::uint32_t length,
+                            std::uint32_t* done) = 0;
   virtual ResultCode WriteAt(std::uint64_t offset, const void* buffer, std::uint32_t length,
                              std::uint32_t* done) = 0;
   // length 0: the rest of the stream from `offset`.
@@ -63,12 +66,12 @@ class Stream {
 
 // Open kinds of FileStream::Open.
 enum class OpenKind : std::uint32_t {
-  kCreateNew = 0,        // fail if it exists
-  kCreateAlways = 1,     // create or truncate
-  kOpenExisting = 2,     // fail if missing
-  kOpenAlways = 3,       // open or create
-  kTruncateExisting = 4, // truncate, fail if missing
-  kAppend = 5,           // open or create; writes go to the end (O_APPEND)
+  kCreateNew = 0,         // fail if it exists
+  kCreateAlways = 1,      // create or truncate
+  kOpenExisting = 2,      // fail if missing
+  kOpenAlways = 3,        // open or create
+  kTruncateExisting = 4,  // truncate, fail if missing
+  kAppend = 5,            // open or create; writes go to the end (O_APPEND)
 };
 inline constexpr std::uint32_t kAccessRead = 1;
 inline constexpr std::uint32_t kAccessWrite = 2;
@@ -90,7 +93,7 @@ class FileStream : public Stream {
   FileStream& operator=(const FileStream&) = delete;
 
   // `path` may use "\" or "/"; `mode` is the permission for a new file (the
-  // umask applies unless `exactMode`).
+  // umask applies unless `exactMode`). A failure leaves the stream closed.
   ResultCode Open(WStringView path, OpenKind kind, std::uint32_t access, std::uint32_t share,
                   std::uint32_t options, std::uint32_t mode = 0666, bool exactMode = false);
   void Close();
@@ -100,6 +103,9 @@ class FileStream : public Stream {
   bool CanWrite() const;
   // The descriptor, or RC_EMPTY when closed.
   ResultCode NativeHandle(int* fd) const;
+  // True when the last successful Open made a new file rather than opening
+  // an existing one.
+  bool CreatedFile() const { return created_; }
 
   void* QueryInterface(std::uint32_t id, std::uint32_t index, bool* found) override;
   ResultCode GetSize(std::uint64_t* size) override;
@@ -119,6 +125,11 @@ class FileStream : public Stream {
   bool sizeCached_ = false;
   std::uint64_t cachedSize_ = 0;
   std::uint32_t liveViews_ = 0;
+  bool created_ = false;
+  // Delete-on-close: the name to remove and the identity it must still have.
+  std::string deletePath_;
+  std::uint64_t deleteDevice_ = 0;
+  std::uint64_t deleteInode_ = 0;
 };
 
 // Growth seam of memory stream mode 2: a buffer owned by another object.
@@ -133,7 +144,7 @@ class GrowableBuffer {
 // a GrowableBuffer. Sizes and offsets are limited to 32 bits.
 class MemoryStream : public Stream {
  public:
-  MemoryStream();  // mode 1, empty
+  MemoryStream();                                                                         // mode 1, empty
   MemoryStream(void* buffer, std::uint32_t capacity, std::uint32_t size, bool readOnly);  // mode 0
   MemoryStream(GrowableBuffer* owner, std::uint32_t size, bool readOnly);                 // mode 2
 
