@@ -1,0 +1,101 @@
+#pragma once
+// The base of every appender: it owns the lock and the open/close protocol
+// (header at open, the record's key record line first after an open through
+// Append, footer at close); subclasses supply the target through the hooks.
+#include <mutex>
+
+#include "boundary/result_code.h"
+#include "core/severity.h"
+#include "platform/text.h"
+
+namespace zun {
+
+class AppenderOwner;
+class ConfigSection;
+class Layout;
+struct LogRecord;
+
+// Thread safe: every public operation takes the appender's own recursive
+// lock, so one appender writes one line at a time. No operation throws; every
+// outcome is a code. Lock order: a logger's lock, then an appender's lock,
+// then the owner's locks.
+class Appender {
+ public:
+  virtual ~Appender() = default;
+  Appender(const Appender&) = delete;
+  Appender& operator=(const Appender&) = delete;
+
+  // The configuration section name; fixed at creation.
+  const WString& Name() const { return name_; }
+
+  // Writes one record: dropped (success) without a layout or below the break
+  // severity; otherwise rendered, the target opened when it is closed (header,
+  // then the record's key record line when it has one), and the line written.
+  // A failure of any step is returned and the record is lost; a target that
+  // could not be opened is tried again by the next record.
+  ResultCode Append(const LogRecord& record) noexcept;
+
+  // Opens the target and writes the layout's header. A failed open leaves the
+  // appender closed; a failed header write leaves it opened.
+  ResultCode Open() noexcept;
+
+  // Writes `text` as a line of its own, carried by an empty record.
+  ResultCode WriteDirect(WStringView text) noexcept;
+
+  // What flushing the log does to an appender: Close under the lock (footer
+  // written, target closed); the next record reopens the target.
+  ResultCode Flush() noexcept;
+
+  // Writes the layout's footer and closes the target when opened. A failed
+  // footer write leaves the appender opened and the target open.
+  virtual ResultCode Close() noexcept;
+  // Empties the target; the default does nothing.
+  virtual ResultCode Clear() noexcept;
+  // Reads "BreakSeverity"; subclasses read their own keys first.
+  virtual ResultCode LoadConfig(const ConfigSection& section) noexcept;
+  // Writes the appender's settings into `section`.
+  virtual ResultCode SaveConfig(ConfigSection& section) noexcept;
+
+  // The layout is not owned and must outlive its attachment; null detaches
+  // (the appender then writes nothing).
+  void AttachLayout(const Layout* layout) noexcept;
+  const Layout* AttachedLayout() const noexcept;
+  Severity BreakSeverity() const noexcept;
+  bool IsOpened() const noexcept;
+  AppenderOwner* Owner() const noexcept { return owner_; }
+
+  // Holds the appender's lock across several calls, as reconfiguration does
+  // (Close, LoadConfig, AttachLayout under one lock).
+  [[nodiscard]] std::unique_lock<std::recursive_mutex> LockGuard() {
+    return std::unique_lock<std::recursive_mutex>(lock_);
+  }
+
+ protected:
+  // `owner` is not owned and outlives the appender.
+  Appender(AppenderOwner* owner, WString name) noexcept : owner_(owner), name_(std::move(name)) {}
+
+  // Hooks, called with the lock held.
+  // Writes one line (without terminator) to the target.
+  virtual ResultCode Write(WStringView text) noexcept = 0;
+  // Writes a record's rendered line; the default calls Write.
+  virtual ResultCode WriteRecord(const LogRecord& record, WStringView text) noexcept;
+  virtual ResultCode OpenTarget() noexcept;
+  virtual ResultCode CloseTarget() noexcept;
+
+  // The base part of the configuration: "BreakSeverity" read, or written
+  // together with the section kind.
+  ResultCode LoadBaseConfig(const ConfigSection& section) noexcept;
+  ResultCode SaveBaseConfig(ConfigSection& section) noexcept;
+
+ private:
+  mutable std::recursive_mutex lock_;
+  AppenderOwner* const owner_;
+  const WString name_;
+  // Guarded by lock_.
+  const Layout* layout_ = nullptr;
+  Severity breakSeverity_ = kSeverityAll;
+  bool opened_ = false;
+  WString rendered_;  // reused from record to record
+};
+
+}  // namespace zun
