@@ -1,0 +1,258 @@
+#include "core/log_record.h"
+
+#include <new>
+
+#include "core/typed_arguments.h"
+#include "core/wide_format.h"
+#include "platform/names.h"
+#include "platform/process_info.h"
+
+namespace zun {
+
+const WString& LogRecord::KeyRecordLineText() const {
+  static const WString kNone;
+  return keyRecordLine ? *keyRecordLine : kNone;
+}
+
+namespace {
+
+// Short messages format on the stack; only longer ones touch the heap.
+constexpr std::size_t kStackBufferChars = 512;
+constexpr std::size_t kFirstHeapBufferChars = 4096;
+
+bool HasMessageText(const char16_t* message) { return message != nullptr && message[0] != 0; }
+
+// Everything but the message. May throw std::bad_alloc.
+void FillFromCall(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
+                  const LogCall& call, LogRecord* out) {
+  out->loggerName.assign(loggerName);
+  out->flags = flags;
+  if (flags & kLoggerFlagTypedMode) {
+    out->keyRecordLine = keyRecordLine;
+  } else {
+    out->keyRecordLine.reset();
+  }
+  out->severity = call.severity;
+  out->time = SystemTimeNow();
+  out->fileId.assign(ViewOf(call.fileId));
+  out->line = call.line;
+  out->buildNumber = call.buildNumber;
+  out->revision = call.revision;
+  out->product = call.product;
+  out->threadId = CurrentThreadId();
+  out->processId = CurrentProcessId();
+  out->protectionMode = call.protectionMode;
+  out->revisionText.assign(ViewOf(call.revisionText));
+}
+
+// Runs `attempt(buffer, capacity, &size)` on a 512-character stack buffer,
+// then, while it reports RC_INSUFFICIENT_BUFFER, on heap buffers of 4096
+// characters doubling (sizes the formatter already said are too small are
+// skipped). The heap buffer is the message itself, so the text is not copied
+// again. May throw std::bad_alloc.
+template <typename Attempt>
+ResultCode FormatIntoMessage(Attempt&& attempt, WString& message) {
+  char16_t stack[kStackBufferChars];
+  std::size_t size = 0;
+  ResultCode rc = attempt(stack, kStackBufferChars - 1, &size);
+  if (Succeeded(rc)) {
+    message.assign(stack, size - 1);
+    return rc;
+  }
+  std::size_t chars = kFirstHeapBufferChars;
+  while (rc == RC_INSUFFICIENT_BUFFER) {
+    while (chars < size) chars *= 2;
+    // A string keeps room for its terminating zero past size().
+    message.resize(chars - 1);
+    rc = attempt(message.data(), chars - 1, &size);
+    chars *= 2;
+  }
+  if (Failed(rc)) return rc;
+  message.resize(size - 1);
+  return rc;
+}
+
+ResultCode ComposeFromList(const LogCall& call, std::uint32_t flags, va_list* args, WString& message) {
+  message.clear();
+  if ((flags & kLoggerFlagTypedMode) && !HasMessageText(call.message)) {
+    TaggedListSource source(args);
+    return RenderTypedArguments(source.Source(), message);
+  }
+  if (args == nullptr) {
+    message.assign(ViewOf(call.message));
+    return RC_OK;
+  }
+  // Every attempt reads from a copy; the caller's list moves on only with
+  // the attempt that succeeded.
+  auto attempt = [&](char16_t* buffer, std::size_t capacity, std::size_t* size) {
+    va_list copy;
+    va_copy(copy, *args);
+    const ResultCode rc = FormatWide(buffer, capacity, call.message, &copy, size);
+    if (Succeeded(rc)) {
+      va_end(*args);
+      va_copy(*args, copy);
+    }
+    va_end(copy);
+    return rc;
+  };
+  return FormatIntoMessage(attempt, message);
+}
+
+ResultCode ComposeFromSource(const LogCall& call, std::uint32_t flags, ZunArgumentSource* args,
+                             WString& message) {
+  message.clear();
+  if ((flags & kLoggerFlagTypedMode) && !HasMessageText(call.message)) {
+    return RenderTypedArguments(args, message);
+  }
+  if (args == nullptr) {
+    message.assign(ViewOf(call.message));
+    return RC_OK;
+  }
+  // A host's source can be read only once; keep its arguments so a larger
+  // buffer can run the format again.
+  TypedArguments arguments;
+  if (ResultCode rc = ReadSourceArguments(args, &arguments); Failed(rc)) return rc;
+  TypedArgumentCursor cursor(arguments);
+  auto attempt = [&](char16_t* buffer, std::size_t capacity, std::size_t* size) {
+    cursor.Rewind();
+    return FormatWideTyped(buffer, capacity, call.message, cursor.Source(), size);
+  };
+  return FormatIntoMessage(attempt, message);
+}
+
+WStringView ViewOfCounted(const char16_t* text, std::uint32_t length) {
+  if (text == nullptr) return {};
+  return length == UINT32_MAX ? WStringView(text, WideLength(text)) : WStringView(text, length);
+}
+
+// Decimal digits of `value`, at least `minDigits` of them.
+void AppendDecimal(std::int64_t value, int minDigits, WString& out) {
+  char16_t digits[24];
+  int n = 0;
+  std::uint64_t magnitude =
+      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  do {
+    digits[sizeof digits / sizeof *digits - 1 - n++] = static_cast<char16_t>(u'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  while (n < minDigits) digits[sizeof digits / sizeof *digits - 1 - n++] = u'0';
+  if (value < 0) digits[sizeof digits / sizeof *digits - 1 - n++] = u'-';
+  out.append(digits + (sizeof digits / sizeof *digits - n), static_cast<std::size_t>(n));
+}
+
+// The line's numbers are 32-bit values printed as signed.
+void AppendSigned32(std::uint32_t value, WString& out) {
+  AppendDecimal(static_cast<std::int32_t>(value), 1, out);
+}
+
+}  // namespace
+
+ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
+                       const LogCall& call, va_list* args, LogRecord* out) {
+  try {
+    FillFromCall(loggerName, flags, keyRecordLine, call, out);
+    return ComposeFromList(call, flags, args, out->message);
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
+                       const LogCall& call, ZunArgumentSource* args, LogRecord* out) {
+  try {
+    FillFromCall(loggerName, flags, keyRecordLine, call, out);
+    return ComposeFromSource(call, flags, args, out->message);
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+ResultCode BuildRecordFromView(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
+                               const ZunLogRecordView& view, LogRecord* out) {
+  try {
+    out->loggerName.assign(loggerName);
+    out->flags = flags;
+    if (flags & kLoggerFlagTypedMode) {
+      out->keyRecordLine = keyRecordLine;
+    } else {
+      out->keyRecordLine.reset();
+    }
+    out->severity = view.severity;
+    out->message.assign(ViewOfCounted(view.message, view.messageLength));
+    out->time = (static_cast<FileTime>(view.timeHigh) << 32) | view.timeLow;
+    out->fileId.assign(ViewOfCounted(view.fileId, view.fileIdLength));
+    out->line = view.line;
+    out->buildNumber = view.buildNumber;
+    out->revision = view.revision;
+    out->product = view.product;
+    out->threadId = view.threadId;
+    out->processId = view.processId;
+    out->protectionMode = view.protectionMode;
+    out->revisionText.assign(ViewOfCounted(view.revisionText, view.revisionTextLength));
+    return RC_OK;
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+ResultCode FormatMessageLine(const LogRecord& record, WString& out) {
+  CalendarTime when;
+  if (ResultCode rc = FileTimeToCalendar(record.time, &when); Failed(rc)) return rc;
+  const std::size_t start = out.size();
+  try {
+    out.push_back(u'[');
+    out.append(record.loggerName);
+    out.append(u"] ");
+    out.append(SeverityToText(record.severity));
+    out.push_back(u' ');
+    AppendDecimal(when.year, 4, out);
+    out.push_back(u'-');
+    AppendDecimal(when.month, 2, out);
+    out.push_back(u'-');
+    AppendDecimal(when.day, 2, out);
+    out.push_back(u' ');
+    AppendDecimal(when.hour, 2, out);
+    out.push_back(u':');
+    AppendDecimal(when.minute, 2, out);
+    out.push_back(u':');
+    AppendDecimal(when.second, 2, out);
+    out.push_back(u',');
+    AppendDecimal(when.millisecond, 3, out);
+    out.push_back(u' ');
+    out.append(GetCachedHostName());
+    out.append(u" PID:");
+    AppendDecimal(record.processId, 1, out);
+    out.append(u" THID:");
+    AppendDecimal(record.threadId, 1, out);
+    out.append(u" ID:");
+    if (record.fileId.empty()) {
+      out.append(u"MISSINGFILEID");
+    } else {
+      out.append(record.fileId);
+    }
+    out.push_back(u':');
+    AppendSigned32(record.line, out);
+    out.push_back(u'.');
+    AppendSigned32(record.buildNumber, out);
+    out.push_back(u'.');
+    if (record.revisionText.empty()) {
+      AppendSigned32(record.revision, out);
+    } else {
+      out.append(record.revisionText);
+    }
+    out.push_back(u'.');
+    AppendSigned32(record.product, out);
+    out.append(u" MSG:");
+    if (record.message.empty()) {
+      out.push_back(u'*');
+    } else {
+      out.append(record.message);
+    }
+    return RC_OK;
+  } catch (const std::bad_alloc&) {
+    out.resize(start);
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+}  // namespace zun

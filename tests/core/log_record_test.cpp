@@ -1,0 +1,308 @@
+#include "core/log_record.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "core/typed_arguments.h"
+#include "platform/names.h"
+#include "support/test_support.h"
+
+// Counts heap allocations made by the counting thread, so a test can state
+// which allocations building and rendering a record make.
+namespace {
+thread_local bool tCounting = false;
+thread_local long tAllocations = 0;
+}  // namespace
+
+// The replaced operator new allocates with malloc, so free is the match.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  if (tCounting) ++tAllocations;
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace zun {
+namespace {
+
+// 2024-03-05 07:08:09,012 UTC.
+constexpr FileTime kFixedTime = 133540960890120000ull;
+FileTime FixedTime() { return kFixedTime; }
+std::uint64_t FixedTicks() { return 0; }
+const ClockSource kFixedClock = {&FixedTime, &FixedTicks};
+
+class LogRecordTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetClockSource(&kFixedClock); }
+  void TearDown() override { SetClockSource(nullptr); }
+
+  // The part of a standard line that does not depend on the record's own
+  // fields: time, host, process, thread of this test.
+  static WString Middle() {
+    return u" 2024-03-05 07:08:09,012 " + GetCachedHostName() + u" PID:" + ToUtf16(std::to_string(getpid())) +
+           u" THID:" + ToUtf16(std::to_string(gettid()));
+  }
+};
+
+const SharedText kKeyLine = std::make_shared<const WString>(u"[ZUN.LOG.SM] ALL key line");
+
+ResultCode BuildFromList(LogRecord* record, std::uint32_t flags, const LogCall* call, ...) {
+  va_list args;
+  va_start(args, call);
+  const ResultCode rc = BuildRecord(u"app.net", flags, kKeyLine, *call, &args, record);
+  va_end(args);
+  return rc;
+}
+
+// Builds, then reads one more int from the same list: the argument the
+// caller placed after those the record should have consumed.
+ResultCode BuildThenReadNext(LogRecord* record, std::uint32_t flags, const LogCall* call, int* next, ...) {
+  va_list args;
+  va_start(args, next);
+  const ResultCode rc = BuildRecord(u"app.net", flags, kKeyLine, *call, &args, record);
+  *next = va_arg(args, int);
+  va_end(args);
+  return rc;
+}
+
+// A host's argument source: hands out its list once and counts the calls.
+struct HostSource {
+  ZunArgumentSource base;
+  std::vector<ZunTypedArgument> arguments;
+  std::size_t next = 0;
+  int calls = 0;
+
+  static uint8_t Next(ZunArgumentSource* self, ZunTypedArgument* out) {
+    auto* host = reinterpret_cast<HostSource*>(self);
+    ++host->calls;
+    if (host->next >= host->arguments.size()) return 0;
+    *out = host->arguments[host->next++];
+    return 1;
+  }
+  explicit HostSource(std::vector<ZunTypedArgument> list) : arguments(std::move(list)) {
+    static const ZunArgumentSourceVtbl kTable = {&QueryArgumentSource, &HostSource::Next};
+    base.vtbl = &kTable;
+  }
+};
+
+ZunTypedArgument Unsigned(std::uint64_t v) {
+  ZunTypedArgument a{};
+  a.kind = ZUN_ARG_UNSIGNED;
+  a.value.u = v;
+  return a;
+}
+ZunTypedArgument Wide(const char16_t* text) {
+  ZunTypedArgument a{};
+  a.kind = ZUN_ARG_WIDE;
+  a.value.span.data = text;
+  a.value.span.length = UINT32_MAX;
+  return a;
+}
+
+TEST_F(LogRecordTest, StandardLineCarriesEveryFieldInOrder) {
+  LogCall call;
+  call.severity = kSeverityWarn;
+  call.message = u"connected to %s port %d";
+  call.fileId = u"main";
+  call.line = 12, call.buildNumber = 3, call.revision = 4, call.product = 5;
+  LogRecord record;
+  ASSERT_RC(RC_OK, BuildFromList(&record, 0x10000, &call, u"db1", 5432));
+  WString line;
+  ASSERT_RC(RC_OK, FormatMessageLine(record, line));
+  EXPECT_EQ(u"[app.net] WARN" + Middle() + u" ID:main:12.3.4.5 MSG:connected to db1 port 5432", line);
+
+  // The revision text takes the revision's place.
+  call.revisionText = u"r9";
+  ASSERT_RC(RC_OK, BuildFromList(&record, 0x10000, &call, u"db1", 5432));
+  line.clear();
+  ASSERT_RC(RC_OK, FormatMessageLine(record, line));
+  EXPECT_EQ(u"[app.net] WARN" + Middle() + u" ID:main:12.3.r9.5 MSG:connected to db1 port 5432", line);
+}
+
+TEST_F(LogRecordTest, StandardLineFillsInMissingParts) {
+  LogRecord record;
+  record.loggerName = u"root";
+  record.severity = 12345;  // no name of its own
+  record.time = kFixedTime;
+  record.processId = 7, record.threadId = 4000000000u;
+  record.line = 1, record.buildNumber = 2, record.revision = 0xFFFFFFFFu, record.product = 0x80000000u;
+  WString line = u"kept|";
+  ASSERT_RC(RC_OK, FormatMessageLine(record, line));
+  // Appended; no line terminator; numbers of the ID print signed.
+  EXPECT_EQ(u"kept|[root] INFO 2024-03-05 07:08:09,012 " + GetCachedHostName() +
+                u" PID:7 THID:4000000000 ID:MISSINGFILEID:1.2.-1.-2147483648 MSG:*",
+            line);
+
+  record.time = 0xFFFFFFFFFFFFFFFFull;  // beyond any calendar
+  EXPECT_RC(RC_INVALID_TIME, FormatMessageLine(record, line));
+  EXPECT_EQ(u"kept|", line.substr(0, 5));
+  EXPECT_EQ(WString::npos, line.find(u"MSG:", line.find(u"MSG:*") + 1));
+}
+
+TEST_F(LogRecordTest, RecordTakesCallValuesClockProcessAndThread) {
+  LogCall call;
+  call.severity = kSeverityError;
+  call.message = u"100% done %d";  // no argument list: copied, not formatted
+  call.protectionMode = 4;
+  call.revisionText = u"rt";
+  LogRecord record;
+  ASSERT_RC(RC_OK, BuildRecord(u"a.b", 0x10039, kKeyLine, call, static_cast<va_list*>(nullptr), &record));
+  EXPECT_EQ(u"a.b", record.loggerName);
+  EXPECT_EQ(0x10039u, record.flags);
+  EXPECT_EQ(kSeverityError, record.severity);
+  EXPECT_EQ(u"100% done %d", record.message);
+  EXPECT_EQ(kFixedTime, record.time);
+  EXPECT_EQ(static_cast<std::uint32_t>(getpid()), record.processId);
+  EXPECT_EQ(static_cast<std::uint32_t>(gettid()), record.threadId);
+  EXPECT_EQ(4u, record.protectionMode);
+  EXPECT_EQ(u"rt", record.revisionText);
+  EXPECT_TRUE(record.fileId.empty());
+  // Bit 0 attaches the one shared key record line, not a copy.
+  EXPECT_EQ(kKeyLine.get(), record.keyRecordLine.get());
+  EXPECT_EQ(*kKeyLine, record.KeyRecordLineText());
+
+  call.message = nullptr;
+  ASSERT_RC(RC_OK, BuildRecord(u"a.b", 0x1003A, kKeyLine, call, static_cast<va_list*>(nullptr), &record));
+  EXPECT_EQ(nullptr, record.keyRecordLine);
+  EXPECT_TRUE(record.KeyRecordLineText().empty());
+  EXPECT_TRUE(record.message.empty());
+}
+
+TEST_F(LogRecordTest, LongMessagesAreStoredWholeAndTheListMovesOn) {
+  LogCall call;
+  call.message = u"<%s>";
+  // 509 + 2 = 511 characters fit the stack buffer, 512 do not; 9000 need
+  // two heap sizes.
+  for (std::size_t length : {509u, 510u, 600u, 4094u, 9000u}) {
+    const WString text(length, u'x');
+    LogRecord record;
+    int next = 0;
+    ASSERT_RC(RC_OK, BuildThenReadNext(&record, 0, &call, &next, text.c_str(), 4242));
+    EXPECT_EQ(u"<" + text + u">", record.message) << length;
+    EXPECT_EQ(4242, next) << length;
+  }
+}
+
+TEST_F(LogRecordTest, TypedModeRendersTheTaggedList) {
+  LogCall call;
+  LogRecord record;
+  int next = 0;
+  ASSERT_RC(RC_OK, BuildThenReadNext(&record, 0x10001, &call, &next, ZUN_TAG_UINT32, 255u, ZUN_TAG_WIDE_TEXT,
+                                     u"it's", ZUN_TAG_INT32, -2, ZUN_TAG_END, 77));
+  EXPECT_EQ(u"'QWORD:0x00000000000000ff', 'STR:it''s', 'INT64:0xfffffffffffffffe'", record.message);
+  EXPECT_EQ(77, next);
+
+  // An empty text counts as none; no list renders as nothing.
+  call.message = u"";
+  ASSERT_RC(RC_OK, BuildFromList(&record, 0x1, &call, ZUN_TAG_DOUBLE, 1.5, ZUN_TAG_END));
+  EXPECT_EQ(u"'DOUBLE:1.5000000000000000e+00'", record.message);
+  ASSERT_RC(RC_OK, BuildRecord(u"x", 1, kKeyLine, call, static_cast<va_list*>(nullptr), &record));
+  EXPECT_EQ(u"", record.message);
+
+  // With a text the list is printf arguments, even in typed mode.
+  call.message = u"n=%d";
+  ASSERT_RC(RC_OK, BuildFromList(&record, 0x1, &call, 5));
+  EXPECT_EQ(u"n=5", record.message);
+}
+
+TEST_F(LogRecordTest, SourceArgumentsFeedTheFormatOrTheTypedRendering) {
+  LogCall call;
+  call.message = u"%s has %u items";
+  LogRecord record;
+  HostSource source({Wide(u"cart"), Unsigned(3)});
+  ASSERT_RC(RC_OK, BuildRecord(u"x", 0, kKeyLine, call, &source.base, &record));
+  EXPECT_EQ(u"cart has 3 items", record.message);
+
+  // A long result reruns the format without reading the source again.
+  const WString longText(3000, u'q');
+  HostSource longSource({Wide(longText.c_str()), Unsigned(1)});
+  ASSERT_RC(RC_OK, BuildRecord(u"x", 0, kKeyLine, call, &longSource.base, &record));
+  EXPECT_EQ(longText + u" has 1 items", record.message);
+  EXPECT_EQ(3, longSource.calls);  // two arguments and the end
+
+  HostSource extra({Wide(u"cart"), Unsigned(3), Unsigned(4)});
+  EXPECT_RC(RC_EMPTY, BuildRecord(u"x", 0, kKeyLine, call, &extra.base, &record));
+  ZunTypedArgument kindZero{};
+  HostSource bad({kindZero, Unsigned(3)});
+  EXPECT_RC(RC_BAD_ARGUMENT_KIND, BuildRecord(u"x", 0, kKeyLine, call, &bad.base, &record));
+
+  call.message = nullptr;
+  HostSource typed({Unsigned(255), Wide(u"a\nb")});
+  ASSERT_RC(RC_OK, BuildRecord(u"x", 1, kKeyLine, call, &typed.base, &record));
+  EXPECT_EQ(u"'QWORD:0x00000000000000ff', 'STR:a\vb'", record.message);
+}
+
+TEST_F(LogRecordTest, RecordFromViewKeepsTheViewsTimeThreadAndProcess) {
+  const char16_t message[] = u"hello world";
+  ZunLogRecordView view{};
+  view.severity = kSeverityDebug;
+  view.message = message;
+  view.messageLength = 5;
+  view.fileId = u"view.cpp";
+  view.fileIdLength = UINT32_MAX;
+  view.line = 9, view.buildNumber = 8, view.product = 6, view.revision = 7;
+  view.protectionMode = 2;
+  view.threadId = 11, view.processId = 22;
+  view.timeLow = static_cast<std::uint32_t>(125911583999990000ull);
+  view.timeHigh = static_cast<std::uint32_t>(125911583999990000ull >> 32);
+  view.revisionText = nullptr;
+  view.revisionTextLength = 40;  // ignored for a null text
+  LogRecord record;
+  ASSERT_RC(RC_OK, BuildRecordFromView(u"v", 0x10001, kKeyLine, view, &record));
+  EXPECT_EQ(u"hello", record.message);
+  EXPECT_EQ(2u, record.protectionMode);
+  EXPECT_EQ(kKeyLine.get(), record.keyRecordLine.get());
+  WString line;
+  ASSERT_RC(RC_OK, FormatMessageLine(record, line));
+  EXPECT_EQ(u"[v] DEBUG 1999-12-31 23:59:59,999 " + GetCachedHostName() +
+                u" PID:22 THID:11 ID:view.cpp:9.8.7.6 MSG:hello",
+            line);
+}
+
+TEST_F(LogRecordTest, ShortLineNeedsNoAllocationBeyondTheRecordsTexts) {
+  LogCall call;
+  call.severity = kSeverityInfo;
+  call.message = u"request served from cache in %d ms, ok";  // 40 characters
+  call.fileId = u"server/cache.cpp";
+  call.line = 120;
+  WString line;
+  line.reserve(1024);
+  LogRecord warm;
+  ASSERT_RC(RC_OK, BuildFromList(&warm, 0x10001, &call, 17));
+  ASSERT_RC(RC_OK, FormatMessageLine(warm, line));  // host name, thread id cached
+
+  LogRecord record;
+  line.clear();
+  tAllocations = 0;
+  tCounting = true;
+  const ResultCode built = BuildFromList(&record, 0x10001, &call, 17);
+  const long afterBuild = tAllocations;
+  const ResultCode rendered = FormatMessageLine(record, line);
+  tCounting = false;
+  ASSERT_RC(RC_OK, built);
+  ASSERT_RC(RC_OK, rendered);
+  // One allocation per text too long for the string's own storage.
+  const std::size_t inPlace = WString().capacity();
+  long ownTexts = 0;
+  for (const WString* text : {&record.loggerName, &record.message, &record.fileId, &record.revisionText}) {
+    if (text->size() > inPlace) ++ownTexts;
+  }
+  EXPECT_EQ(2, ownTexts);  // the message and the file identifier
+  EXPECT_EQ(ownTexts, afterBuild);
+  EXPECT_EQ(afterBuild, tAllocations);
+  EXPECT_NE(WString::npos, line.find(u"MSG:request served from cache in 17 ms, ok"));
+}
+
+}  // namespace
+}  // namespace zun
