@@ -66,7 +66,7 @@ class Appender {
 
   // Holds the appender's lock across several calls, as reconfiguration does
   // (Close, LoadConfig, AttachLayout under one lock).
-  [[nodiscard]] std::unique_lock<std::recursive_mutex> LockGuard() {
+  [[nodiscard]] std::unique_lock<std::recursive_mutex> LockGuard() const {
     return std::unique_lock<std::recursive_mutex>(lock_);
   }
 
@@ -86,6 +86,10 @@ class Appender {
   // together with the section kind.
   ResultCode LoadBaseConfig(const ConfigSection& section) noexcept;
   ResultCode SaveBaseConfig(ConfigSection& section) noexcept;
+
+  // "AppenderType" compared exactly with `expected`: RC_ITEM_NOT_PRESENT
+  // when absent, RC_APPENDER_TYPE_MISMATCH for another value.
+  static ResultCode CheckAppenderType(const ConfigSection& section, WStringView expected) noexcept;
 
  private:
   mutable std::recursive_mutex lock_;

@@ -1,0 +1,165 @@
+#include "appenders/appender.h"
+
+#include <new>
+
+#include "appenders/layout.h"
+#include "config/config_document.h"
+#include "core/log_record.h"
+
+namespace zun {
+
+namespace {
+
+// Headers and footers travel as this record: every text empty, every number 0.
+const LogRecord& EmptyRecord() {
+  static const LogRecord empty{};
+  return empty;
+}
+
+}  // namespace
+
+ResultCode Appender::Append(const LogRecord& record) noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (layout_ == nullptr) return RC_OK;
+  if (record.severity < breakSeverity_) return RC_OK;
+
+  ResultCode rc = layout_->Render(rendered_, record);
+  if (Failed(rc)) return rc;
+
+  if (!opened_) {
+    rc = Open();
+    if (Failed(rc)) return rc;
+    const WString& keyLine = record.KeyRecordLineText();
+    if (!keyLine.empty()) {
+      rc = Write(keyLine);
+      if (Failed(rc)) return rc;
+    }
+  }
+  return WriteRecord(record, rendered_);
+}
+
+ResultCode Appender::Open() noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (opened_) return RC_OK;
+  ResultCode rc = OpenTarget();
+  if (Failed(rc)) return rc;
+  opened_ = true;
+  if (layout_ == nullptr) return RC_OK;
+  try {
+    WString header;
+    rc = layout_->GetHeader(header);
+    if (Failed(rc)) return rc;
+    if (!header.empty()) return WriteDirect(header);
+    return RC_OK;
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+ResultCode Appender::WriteDirect(WStringView text) noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return WriteRecord(EmptyRecord(), text);
+}
+
+ResultCode Appender::Flush() noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return Close();
+}
+
+ResultCode Appender::Close() noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!opened_) return RC_OK;
+  if (layout_ != nullptr) {
+    try {
+      WString footer;
+      ResultCode rc = layout_->GetFooter(footer);
+      if (Failed(rc)) return rc;
+      if (!footer.empty()) {
+        rc = WriteDirect(footer);
+        if (Failed(rc)) return rc;
+      }
+    } catch (const std::bad_alloc&) {
+      return RC_OUT_OF_MEMORY;
+    }
+  }
+  const ResultCode rc = CloseTarget();
+  if (Succeeded(rc)) opened_ = false;
+  return rc;
+}
+
+ResultCode Appender::Clear() noexcept { return RC_OK; }
+
+ResultCode Appender::LoadConfig(const ConfigSection& section) noexcept { return LoadBaseConfig(section); }
+
+ResultCode Appender::SaveConfig(ConfigSection& section) noexcept { return SaveBaseConfig(section); }
+
+void Appender::AttachLayout(const Layout* layout) noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  layout_ = layout;
+}
+
+const Layout* Appender::AttachedLayout() const noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return layout_;
+}
+
+Severity Appender::BreakSeverity() const noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return breakSeverity_;
+}
+
+bool Appender::IsOpened() const noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return opened_;
+}
+
+ResultCode Appender::WriteRecord(const LogRecord& /*record*/, WStringView text) noexcept {
+  return Write(text);
+}
+
+ResultCode Appender::OpenTarget() noexcept { return RC_OK; }
+
+ResultCode Appender::CloseTarget() noexcept { return RC_OK; }
+
+ResultCode Appender::LoadBaseConfig(const ConfigSection& section) noexcept {
+  try {
+    WString value;
+    const ResultCode rc = section.GetValue(u"BreakSeverity", &value);
+    Severity severity = kSeverityAll;
+    if (rc == RC_ITEM_NOT_PRESENT) {
+      severity = kSeverityAll;
+    } else if (Failed(rc)) {
+      return rc;
+    } else {
+      severity = SeverityFromText(value, kSeverityInfo);
+    }
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    breakSeverity_ = severity;
+    return RC_OK;
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+ResultCode Appender::CheckAppenderType(const ConfigSection& section, WStringView expected) noexcept {
+  try {
+    WString type;
+    const ResultCode rc = section.GetValue(u"AppenderType", &type);
+    if (Failed(rc)) return rc;
+    return type == expected ? RC_OK : RC_APPENDER_TYPE_MISMATCH;
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+ResultCode Appender::SaveBaseConfig(ConfigSection& section) noexcept {
+  try {
+    ResultCode rc = section.SetValue(u"BreakSeverity", SeverityToText(BreakSeverity()));
+    if (Failed(rc)) return rc;
+    return section.SetValue(u"Type", u"Appender");
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+}  // namespace zun
