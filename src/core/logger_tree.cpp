@@ -1,0 +1,209 @@
+#include "core/logger_tree.h"
+
+#include <memory>
+#include <new>
+
+#include "appenders/appender.h"
+
+namespace zun {
+
+namespace {
+
+constexpr char16_t kSeparator = u'.';
+constexpr char16_t kBlank = u' ';
+
+// The segment a child is filed under in its parent: its name after the last
+// dot (names are built from their segments, so this is exact).
+WStringView LastSegment(const WString& name) {
+  const std::size_t dot = name.rfind(kSeparator);
+  return dot == WString::npos ? WStringView(name) : WStringView(name).substr(dot + 1);
+}
+
+// One segment of `name` from `from`; `*next` becomes the position after its
+// dot, or the end.
+WStringView SegmentAt(WStringView name, std::size_t from, std::size_t* next) {
+  std::size_t dot = name.find(kSeparator, from);
+  if (dot == WStringView::npos) {
+    *next = name.size();
+    return name.substr(from);
+  }
+  *next = dot + 1;
+  return name.substr(from, dot - from);
+}
+
+void AddClientMask(std::atomic<std::uint32_t>& flags, std::uint32_t mask) {
+  std::uint32_t current = flags.load(std::memory_order_relaxed);
+  while ((current & mask) != mask &&
+         !flags.compare_exchange_weak(current, current | mask, std::memory_order_relaxed)) {
+  }
+}
+
+}  // namespace
+
+// Visits `top` and its subtree in pre-order, children in map order, without
+// recursion (a name of many segments makes a deep tree). `visit` returns
+// whether to descend into the children of the logger it was given.
+struct LoggerWalk {
+  template <typename Visit>
+  static void PreOrder(Logger* top, Visit visit) {
+    Logger* at = top;
+    for (;;) {
+      if (visit(at) && !at->children_.empty()) {
+        at = at->children_.begin()->second;
+        continue;
+      }
+      for (;;) {
+        if (at == top) return;
+        Logger* up = at->parent_;
+        const auto next = up->children_.upper_bound(LastSegment(at->name_));
+        if (next != up->children_.end()) {
+          at = next->second;
+          break;
+        }
+        at = up;
+      }
+    }
+  }
+};
+
+LoggerTree::LoggerTree(AppenderOwner* dispatcher)
+    : dispatcher_(dispatcher), root_(u"root", nullptr, dispatcher, &keyRecordLine_) {}
+
+bool LoggerTree::IsRootName(WStringView name) noexcept {
+  if (name.empty()) return true;
+  constexpr WStringView kRoot = u"ROOT";
+  if (name.size() != kRoot.size()) return false;
+  for (std::size_t i = 0; i < kRoot.size(); ++i) {
+    if (AsciiUpper(name[i]) != kRoot[i]) return false;
+  }
+  return true;
+}
+
+Logger* LoggerTree::FindDeepest(Logger* start, WStringView name, std::size_t* position) noexcept {
+  if (IsRootName(name)) {
+    *position = 0;
+    return start;
+  }
+  Logger* at = start;
+  std::size_t from = 0;
+  while (from < name.size()) {
+    std::size_t next;
+    const WStringView segment = SegmentAt(name, from, &next);
+    if (!segment.empty()) {
+      Logger* child = at->FindChild(segment);
+      if (child == nullptr) break;
+      at = child;
+    }
+    from = next;
+  }
+  *position = from;
+  return at;
+}
+
+Logger* LoggerTree::Find(WStringView name) noexcept {
+  std::size_t position;
+  Logger* found = FindDeepest(&root_, name, &position);
+  return IsRootName(name) || position >= name.size() ? found : nullptr;
+}
+
+ResultCode LoggerTree::GetOrCreate(Logger** out, std::uint32_t clientMask, WStringView name) noexcept {
+  if (out == nullptr) return RC_INVALID_PARAMETER;
+  if (IsRootName(name)) name = {};
+  std::size_t from;
+  Logger* at = FindDeepest(&root_, name, &from);
+  try {
+    while (from < name.size()) {
+      std::size_t next;
+      const WStringView segment = SegmentAt(name, from, &next);
+      from = next;
+      if (segment.empty()) continue;
+      if (segment.find(kBlank) != WStringView::npos) return RC_INVALID_LOGGER_NAME;
+
+      WString fullName;
+      if (at != &root_) {
+        fullName.reserve(at->name_.size() + 1 + segment.size());
+        fullName.append(at->name_).push_back(kSeparator);
+      }
+      fullName.append(segment);
+      auto child = std::make_unique<Logger>(fullName, at, dispatcher_, &keyRecordLine_);
+      // A new logger is additive, so it starts where its parent stands.
+      child->threshold_.store(at->Threshold(), std::memory_order_relaxed);
+      if (!at->children_.emplace(WString(segment), child.get()).second) return RC_DUPLICATE_NAME;
+      at = child.release();
+    }
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+  AddClientMask(at->flags_, clientMask);
+  *out = at;
+  return RC_OK;
+}
+
+void LoggerTree::SetThreshold(Logger* logger, Severity threshold) noexcept {
+  LoggerWalk::PreOrder(logger, [&](Logger* at) {
+    if (at != logger && !at->IsAdditive()) return false;
+    at->threshold_.store(threshold, std::memory_order_relaxed);
+    return true;
+  });
+}
+
+ResultCode LoggerTree::WriteToAppenders(Logger* logger, const LogRecord& record) noexcept {
+  for (Logger* at = logger; at != nullptr; at = at->parent_) {
+    ResultCode firstFailure = RC_OK;
+    {
+      std::lock_guard<std::mutex> guard(at->lock_);
+      for (Appender* appender : at->appenders_) {
+        const ResultCode rc = appender->Append(record);
+        if (Failed(rc) && firstFailure == RC_OK) firstFailure = AsWarning(rc);
+      }
+    }
+    if (firstFailure != RC_OK) return firstFailure;
+    if (!at->IsAdditive()) break;
+  }
+  return RC_OK;
+}
+
+ResultCode LoggerTree::FlushTree(Logger* logger) noexcept {
+  ResultCode firstFailure = RC_OK;
+  LoggerWalk::PreOrder(logger, [&](Logger* at) {
+    std::lock_guard<std::mutex> guard(at->lock_);
+    for (Appender* appender : at->appenders_) {
+      const ResultCode rc = appender->Flush();
+      if (Failed(rc)) {
+        if (firstFailure == RC_OK) firstFailure = rc;
+        break;
+      }
+    }
+    return true;
+  });
+  return firstFailure;
+}
+
+void LoggerTree::ResetTree(Logger* logger) noexcept {
+  LoggerWalk::PreOrder(logger, [](Logger* at) {
+    at->threshold_.store(at->parent_ != nullptr ? at->parent_->Threshold() : kSeverityInfo,
+                         std::memory_order_relaxed);
+    at->additive_.store(1, std::memory_order_relaxed);
+    std::lock_guard<std::mutex> guard(at->lock_);
+    at->appenders_.clear();
+    return true;
+  });
+}
+
+ResultCode LoggerTree::AddAppender(Logger* logger, Appender* appender) noexcept {
+  if (logger == nullptr || appender == nullptr) return RC_INVALID_PARAMETER;
+  try {
+    std::lock_guard<std::mutex> guard(logger->lock_);
+    logger->appenders_.push_back(appender);
+    return RC_OK;
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+void LoggerTree::ClearAppenders(Logger* logger) noexcept {
+  std::lock_guard<std::mutex> guard(logger->lock_);
+  logger->appenders_.clear();
+}
+
+}  // namespace zun
