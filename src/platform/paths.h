@@ -1,8 +1,11 @@
 #pragma once
 // Path rules on UTF-16 texts. Both "\" and "/" separate components, so
 // Windows-style names from configuration keep working; only NativePath and
-// CreateDirectoryTree touch the system's form of a path.
+// CreateDirectoryTree touch the system's form of a path. All functions are
+// safe to call from any thread.
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "boundary/result_code.h"
@@ -15,5 +18,31 @@ inline bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 // The path as the system takes it: UTF-8 with every backslash turned into
 // "/". Invalid UTF-16 units become U+FFFD. May throw std::bad_alloc.
 std::string NativePath(WStringView path);
+
+// A drive ("D:", "D:\x", "D:/x") or a text that starts with two separators
+// (a share or a native path). A single leading separator is not absolute.
+bool IsAbsolutePath(WStringView path);
+
+// Units that form the root: 3 for "D:\", 2 for "D:" or "D:x", "\\srv\share"
+// for a share, 1 for one leading separator, 0 otherwise.
+std::size_t PathRootLength(WStringView path);
+
+// The folder part of `path`, a view into the same text: "D:\logs" for
+// "D:\logs\a.log", "D:\" for "D:\a.log", "\" for "\a", empty for "a.log".
+WStringView ParentPart(WStringView path);
+
+// `name` joined to `folder`. An absolute name, or an empty folder, gives the
+// name; a name with one leading separator lands on the folder's drive; the
+// separator inserted is "/" when the folder holds "/" and no backslash, else
+// "\". `out` may be the text that either view looks at. Fails only with
+// RC_OUT_OF_MEMORY.
+ResultCode CombinePath(WStringView folder, WStringView name, WString* out);
+
+// Creates the folder `path` with every missing parent. The parents get the
+// default permissions (0777 less the umask); the folder itself gets exactly
+// `mode` when one is given. A folder that exists already gives
+// RC_ALREADY_EXISTS. On failure every folder this call made is removed
+// again, with its contents, and the converted system error is returned.
+ResultCode CreateDirectoryTree(WStringView path, std::optional<std::uint32_t> mode = std::nullopt);
 
 }  // namespace zun

@@ -4,12 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <barrier>
 #include <cstring>
 #include <filesystem>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/test_support.h"
@@ -160,42 +157,6 @@ TEST_F(FileStreamTest, AppendKindWritesAtTheEndWhateverTheOffset) {
 
   ASSERT_RC(RC_OK, stream.Open(WidePath("new.log"), OpenKind::kAppend, kAccessWrite, 0, 0));
   EXPECT_TRUE(stream.CreatedFile());
-}
-
-// Two appending streams on one file, each on its own thread: every line
-// arrives whole and none overwrites another.
-TEST_F(FileStreamTest, ConcurrentAppendersLoseNoLine) {
-  constexpr int kLines = 400;
-  std::barrier start(2);
-  auto writer = [&](char tag) {
-    FileStream stream;
-    ASSERT_RC(RC_OK, stream.Open(WidePath("shared.log"), OpenKind::kAppend, kAccessWrite,
-                                 kShareRead | kShareWrite, 0));
-    start.arrive_and_wait();
-    for (int i = 0; i < kLines; ++i) {
-      const std::string line = std::string(1, tag) + std::to_string(i) + "\r\n";
-      ASSERT_RC(RC_OK, stream.WriteAt(0, line.data(), static_cast<std::uint32_t>(line.size()), nullptr));
-    }
-  };
-  std::thread a(writer, 'a');
-  std::thread b(writer, 'b');
-  a.join();
-  b.join();
-  std::istringstream in(ReadFileBytes(PathOf("shared.log")));
-  std::string line;
-  int nextA = 0, nextB = 0;
-  while (std::getline(in, line)) {
-    ASSERT_FALSE(line.empty());
-    ASSERT_EQ(line.back(), '\r');
-    const int number = std::stoi(line.substr(1));
-    if (line[0] == 'a') {
-      EXPECT_EQ(number, nextA++);
-    } else {
-      EXPECT_EQ(number, nextB++);
-    }
-  }
-  EXPECT_EQ(nextA, kLines);
-  EXPECT_EQ(nextB, kLines);
 }
 
 TEST_F(FileStreamTest, NewFileModeFollowsUmaskUnlessExact) {

@@ -1,0 +1,48 @@
+#pragma once
+// Facts about files that several services read: their four times and sizes.
+// Linux cannot set a file's birth time, so the library keeps the creation
+// time of the files it makes in an extended attribute that travels with the
+// file through renames.
+#include <cstdint>
+
+#include "boundary/result_code.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+
+namespace zun {
+
+// Value: the FileTime as 8 bytes, least significant first.
+inline constexpr char kCreationTimeAttribute[] = "user.zunlogx.created";
+
+struct FileFacts {
+  FileTime creationTime = 0;
+  FileTime lastAccessTime = 0;
+  FileTime lastWriteTime = 0;
+  FileTime changeTime = 0;
+  std::uint64_t size = 0;
+  std::uint64_t allocatedSize = 0;
+  std::uint32_t mode = 0;  // st_mode: type and permission bits
+};
+
+// The facts of `path`, following a final link when `followLinks`. The
+// creation time is the library's attribute, else the birth time, else the
+// change time.
+ResultCode ReadFileFacts(WStringView path, bool followLinks, FileFacts* out);
+// The same for `name` inside the open folder `dirFd`; `fullPath` names the
+// same entry for the attribute read, which has no folder-relative call.
+ResultCode ReadFileFactsAt(int dirFd, const char* name, const char* fullPath, bool followLinks,
+                           FileFacts* out);
+
+// Records `time` as the creation time of the file at `path` (a final link
+// is followed). RC_NOT_SUPPORTED where the file system keeps no user
+// attributes.
+ResultCode WriteCreationTime(WStringView path, FileTime time);
+
+// Seam for tests that need directory creation to fail or race: the call
+// that makes one directory, mkdir unless replaced. Null restores mkdir.
+// Replace it only while no other thread creates directories.
+using MakeDirectoryCall = int (*)(const char* path, std::uint32_t mode);
+void SetMakeDirectoryCall(MakeDirectoryCall call);
+MakeDirectoryCall CurrentMakeDirectoryCall();
+
+}  // namespace zun
