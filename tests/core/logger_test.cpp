@@ -7,16 +7,18 @@
 #include <vector>
 
 #include "config/config_document.h"
+#include "core/logger_test_support.h"
 #include "core/logger_tree.h"
-#include "core/recording_appender.h"
 #include "platform/process_info.h"
 #include "support/test_support.h"
 
 namespace zun {
 namespace {
 
+using test::ArgumentList;
 using test::PassThroughOwner;
 using test::RecordingAppender;
+using test::ViewSource;
 
 // A printf-style call through slot 3 the way a C host makes one; afterwards
 // reads one more int from the same list, to see where the library left it.
@@ -38,64 +40,6 @@ ResultCode LogTagged(ZunLogger* logger, ...) {
   va_end(args);
   return rc;
 }
-
-// A host's record source over fixed views; Get fails from `failAt` on.
-struct ViewSource {
-  ZunRecordSource face;
-  std::vector<ZunLogRecordView> views;
-  std::uint32_t failAt = UINT32_MAX;
-  std::vector<std::uint32_t> asked;
-
-  static void* Query(ZunRecordSource*, uint32_t, uint32_t, uint8_t* found) {
-    *found = 0;
-    return nullptr;
-  }
-  static uint32_t Count(ZunRecordSource* self) {
-    return static_cast<uint32_t>(reinterpret_cast<ViewSource*>(self)->views.size());
-  }
-  static ZunResult Get(ZunRecordSource* self, uint32_t index, ZunLogRecordView* out) {
-    auto* source = reinterpret_cast<ViewSource*>(self);
-    source->asked.push_back(index);
-    if (index >= source->failAt) return RC_READ_FAULT;
-    *out = source->views[index];
-    return RC_OK;
-  }
-  static constexpr ZunRecordSourceVtbl kTable = {Query, Count, Get};
-  ViewSource() : face{&kTable} {}
-};
-
-ZunLogRecordView View(const char16_t* message, std::uint32_t thread) {
-  ZunLogRecordView view{};
-  view.severity = ZUN_SEVERITY_WARN;
-  view.message = message;
-  view.messageLength = UINT32_MAX;
-  view.threadId = thread;
-  view.processId = 777;
-  view.timeLow = 0x89ABCDEF;
-  view.timeHigh = 0x01D00000;
-  view.revision = 9;
-  return view;
-}
-
-// A host's typed-argument source over a fixed list.
-struct ArgumentList {
-  ZunArgumentSource face;
-  std::vector<ZunTypedArgument> arguments;
-  std::size_t next = 0;
-
-  static void* Query(ZunArgumentSource* self, uint32_t id, uint32_t version, uint8_t* found) {
-    *found = id == ZUN_IID_ARGUMENT_SOURCE && version < 2;
-    return *found ? self : nullptr;
-  }
-  static uint8_t Next(ZunArgumentSource* self, ZunTypedArgument* out) {
-    auto* list = reinterpret_cast<ArgumentList*>(self);
-    if (list->next == list->arguments.size()) return 0;
-    *out = list->arguments[list->next++];
-    return 1;
-  }
-  static constexpr ZunArgumentSourceVtbl kTable = {Query, Next};
-  ArgumentList() : face{&kTable} {}
-};
 
 class LoggerTest : public ::testing::Test {
  protected:
@@ -191,31 +135,27 @@ TEST_F(LoggerTest, DispatchInterfaceAnswersOnlyItsOwnIdentifierBelowVersionTwo) 
   EXPECT_NE(dispatch, Get(u"r", 0)->vtbl->GetDispatchInterface(Get(u"r", 0))) << "one per logger";
 }
 
-TEST_F(LoggerTest, LogFromSourceProtectsRenderedArgumentsAndFormatsAMessage) {
+TEST_F(LoggerTest, LogFromSourceProtectsOnlyRenderedArguments) {
   ZunLogger* logger = Get(u"src", 57);
   ZunDispatch* dispatch = logger->vtbl->GetDispatchInterface(logger);
   const ZunSourceInfo info{8097, 8, u"rev"};
-
-  ArgumentList list;
   ZunTypedArgument number{};
   number.kind = ZUN_ARG_UNSIGNED;
   number.value.u = 26;
-  list.arguments = {number};
-  ASSERT_RC(RC_OK,
-            dispatch->vtbl->LogFromSource(dispatch, ZUN_SEVERITY_WARN, nullptr, u"id", 7, &info, &list.face));
-  LogRecord record = Last();
-  EXPECT_EQ(u"'QWORD:0x000000000000001a'", record.message);
-  EXPECT_EQ(1u, record.protectionMode);
-  EXPECT_EQ(0xFFFFFFFFu, record.revision);
-  EXPECT_EQ(u"rev", record.revisionText);
-  EXPECT_EQ(8097u, record.buildNumber);
-  EXPECT_EQ(8u, record.product);
-  EXPECT_EQ(7u, record.line);
 
-  ArgumentList again;
-  again.arguments = {number};
+  ArgumentList bare;
+  bare.arguments = {number};
+  ASSERT_RC(RC_OK,
+            dispatch->vtbl->LogFromSource(dispatch, ZUN_SEVERITY_WARN, nullptr, u"id", 7, &info, &bare.face));
+  EXPECT_EQ(u"'QWORD:0x000000000000001a'", Last().message) << "the dispatcher, not the logger, encodes";
+  EXPECT_EQ(1u, Last().protectionMode);
+  EXPECT_EQ(0xFFFFFFFFu, Last().revision);
+  EXPECT_EQ(u"rev", Last().revisionText);
+
+  ArgumentList formatted;
+  formatted.arguments = {number};
   ASSERT_RC(RC_OK, dispatch->vtbl->LogFromSource(dispatch, ZUN_SEVERITY_WARN, u"n=%X", u"id", 7, &info,
-                                                 &again.face));
+                                                 &formatted.face));
   EXPECT_EQ(u"n=1A", Last().message);
   EXPECT_EQ(0u, Last().protectionMode);
 
@@ -228,22 +168,15 @@ TEST_F(LoggerTest, LogFromSourceProtectsRenderedArgumentsAndFormatsAMessage) {
   EXPECT_EQ(2u, owner_.Records().size()) << "failed calls dispatch nothing";
 }
 
-TEST_F(LoggerTest, LogRecordsKeepsTheViewsAndStopsAtTheFirstFailure) {
+TEST_F(LoggerTest, LogRecordsStopsAtTheFirstFailure) {
   tree_.SetKeyRecordLine(std::make_shared<const WString>(u"key line"));
   ZunLogger* logger = Get(u"batch", 57);
   ViewSource source;
-  source.views = {View(u"zero", 10), View(u"one", 11), View(u"two", 12)};
+  source.views.resize(3);
 
   ASSERT_RC(RC_OK, logger->vtbl->LogRecords(logger, &source.face, 1));
-  std::vector<LogRecord> records = owner_.Records();
-  ASSERT_EQ(3u, records.size());
-  EXPECT_EQ(u"two", records[0].message);
-  EXPECT_EQ(u"zero", records[2].message);
-  EXPECT_EQ(12u, records[0].threadId);
-  EXPECT_EQ(777u, records[0].processId);
-  EXPECT_EQ(0x01D0000089ABCDEFull, records[0].time);
-  EXPECT_EQ(u"batch", records[0].loggerName);
-  EXPECT_EQ(u"key line", records[0].KeyRecordLineText());
+  EXPECT_EQ((std::vector<std::uint32_t>{2, 1, 0}), source.asked);
+  EXPECT_EQ(u"key line", Last().KeyRecordLineText());
 
   source.failAt = 1;
   source.asked.clear();
@@ -256,6 +189,7 @@ TEST_F(LoggerTest, LogRecordsKeepsTheViewsAndStopsAtTheFirstFailure) {
   owner_.FailAfter(5, RC_WRITE_FAULT);
   EXPECT_RC(RC_WRITE_FAULT, logger->vtbl->LogRecords(logger, &source.face, 0));
   EXPECT_EQ((std::vector<std::uint32_t>{0, 1}), source.asked) << "a dispatch failure stops the batch";
+  EXPECT_EQ(5u, owner_.Records().size());
 
   ViewSource empty;
   EXPECT_RC(RC_OK, logger->vtbl->LogRecords(logger, &empty.face, 0));

@@ -1,6 +1,6 @@
 #pragma once
-// Appenders and dispatchers for logger tests that keep what they receive in
-// memory and fail on demand.
+// What logger tests stand in for: appenders and a dispatcher that keep what
+// they receive in memory and fail on demand, and the sources hosts hand over.
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -85,6 +85,51 @@ class PassThroughOwner final : public AppenderOwner {
   std::vector<LogRecord> records_;
   std::size_t failAt_ = SIZE_MAX;
   ResultCode failure_ = RC_OK;
+};
+
+// A host's record source over fixed views; Get fails from `failAt` on.
+struct ViewSource {
+  ZunRecordSource face;
+  std::vector<ZunLogRecordView> views;
+  std::uint32_t failAt = UINT32_MAX;
+  std::vector<std::uint32_t> asked;
+
+  static void* Query(ZunRecordSource*, uint32_t, uint32_t, uint8_t* found) {
+    *found = 0;
+    return nullptr;
+  }
+  static uint32_t Count(ZunRecordSource* self) {
+    return static_cast<uint32_t>(reinterpret_cast<ViewSource*>(self)->views.size());
+  }
+  static ZunResult Get(ZunRecordSource* self, uint32_t index, ZunLogRecordView* out) {
+    auto* source = reinterpret_cast<ViewSource*>(self);
+    source->asked.push_back(index);
+    if (index >= source->failAt) return RC_READ_FAULT;
+    *out = source->views[index];
+    return RC_OK;
+  }
+  static constexpr ZunRecordSourceVtbl kTable = {Query, Count, Get};
+  ViewSource() : face{&kTable} {}
+};
+
+// A host's typed-argument source over a fixed list.
+struct ArgumentList {
+  ZunArgumentSource face;
+  std::vector<ZunTypedArgument> arguments;
+  std::size_t next = 0;
+
+  static void* Query(ZunArgumentSource* self, uint32_t id, uint32_t version, uint8_t* found) {
+    *found = id == ZUN_IID_ARGUMENT_SOURCE && version < 2;
+    return *found ? self : nullptr;
+  }
+  static uint8_t Next(ZunArgumentSource* self, ZunTypedArgument* out) {
+    auto* list = reinterpret_cast<ArgumentList*>(self);
+    if (list->next == list->arguments.size()) return 0;
+    *out = list->arguments[list->next++];
+    return 1;
+  }
+  static constexpr ZunArgumentSourceVtbl kTable = {Query, Next};
+  ArgumentList() : face{&kTable} {}
 };
 
 }  // namespace zun::test

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "config/config_document.h"
-#include "core/recording_appender.h"
+#include "core/logger_test_support.h"
 #include "support/test_support.h"
 
 namespace zun {
