@@ -112,26 +112,7 @@ class ArgumentReader {
 };
 
 bool IsConversion(char16_t c) {
-  switch (c) {
-    case u'c':
-    case u'd':
-    case u'i':
-    case u'u':
-    case u'o':
-    case u'x':
-    case u'X':
-    case u'e':
-    case u'E':
-    case u'f':
-    case u'g':
-    case u'G':
-    case u'p':
-    case u's':
-    case u'r':
-      return true;
-    default:
-      return false;
-  }
+  return c != 0 && WStringView(u"cdiuoxXeEfgGpsr").find(c) != WStringView::npos;
 }
 
 bool IsIntegerConversion(char16_t c) {
@@ -658,26 +639,19 @@ ResultCode Run(const char16_t* format, ArgumentReader& reader, Sink& sink) {
     }
     const char16_t* start = p++;
     Directive d;
-    for (bool more = true; more;) {
-      switch (*p) {
-        case u'-':
-          d.left = true, ++p;
-          break;
-        case u'+':
-          d.plus = true, ++p;
-          break;
-        case u' ':
-          d.space = true, ++p;
-          break;
-        case u'#':
-          d.alt = true, ++p;
-          break;
-        case u'0':
-          d.zero = true, ++p;
-          break;
-        default:
-          more = false;
-          break;
+    for (;; ++p) {
+      if (*p == u'-') {
+        d.left = true;
+      } else if (*p == u'+') {
+        d.plus = true;
+      } else if (*p == u' ') {
+        d.space = true;
+      } else if (*p == u'#') {
+        d.alt = true;
+      } else if (*p == u'0') {
+        d.zero = true;
+      } else {
+        break;
       }
     }
     bool valid = true;
@@ -779,8 +753,8 @@ locale_t CLocale() {
   return c;
 }
 
-// Makes the calling thread use the "C" locale for as long as it lives, so
-// the decimal point never follows a host's setlocale.
+// The calling thread uses the "C" locale while the scope lives, so the
+// decimal point never follows a host's setlocale.
 class CLocaleScope {
  public:
   CLocaleScope() {
