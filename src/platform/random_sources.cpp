@@ -1,0 +1,69 @@
+#include "platform/random_sources.h"
+
+#include <sys/random.h>
+#include <sys/resource.h>
+#include <sys/sysinfo.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/process_info.h"
+
+namespace zun {
+
+namespace {
+
+std::uint32_t ReverseBits(std::uint32_t v) {
+  std::uint32_t r = 0;
+  for (int i = 0; i < 32; ++i) {
+    r = (r << 1) | (v & 1);
+    v >>= 1;
+  }
+  return r;
+}
+
+}  // namespace
+
+std::uint32_t MixedSeedWord(const void* localAddress) {
+  return ReverseBits(CurrentProcessId()) ^ CurrentThreadId() ^ static_cast<std::uint32_t>(TickCountMs()) ^
+         static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(localAddress));
+}
+
+void CollectRandomSources(RandomSourceSink sink, void* context) {
+  static constexpr clockid_t kClocks[] = {CLOCK_REALTIME, CLOCK_MONOTONIC,          CLOCK_MONOTONIC_RAW,
+                                          CLOCK_BOOTTIME, CLOCK_PROCESS_CPUTIME_ID, CLOCK_THREAD_CPUTIME_ID};
+  struct timespec readings[sizeof(kClocks) / sizeof(kClocks[0])];
+  std::memset(readings, 0, sizeof(readings));
+  std::size_t read = 0;
+  for (clockid_t id : kClocks) {
+    if (clock_gettime(id, &readings[read]) == 0) ++read;
+  }
+  if (read > 0) sink(readings, read * sizeof(readings[0]), context);
+
+  // Zeroed first so that padding bytes stir in as zeros, not as stack leftovers.
+  struct rusage usage;
+  std::memset(&usage, 0, sizeof(usage));
+  if (getrusage(RUSAGE_SELF, &usage) == 0) sink(&usage, sizeof(usage), context);
+
+  struct sysinfo info;
+  std::memset(&info, 0, sizeof(info));
+  if (sysinfo(&info) == 0) sink(&info, sizeof(info), context);
+
+  unsigned char kernelBytes[16];
+  std::size_t have = 0;
+  while (have < sizeof(kernelBytes)) {
+    const ssize_t got = getrandom(kernelBytes + have, sizeof(kernelBytes) - have, GRND_NONBLOCK);
+    if (got > 0) {
+      have += static_cast<std::size_t>(got);
+    } else if (got < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;  // no entropy yet early at boot, or no such call: the other sources suffice
+    }
+  }
+  if (have > 0) sink(kernelBytes, have, context);
+}
+
+}  // namespace zun

@@ -1,0 +1,23 @@
+#pragma once
+// System values that seed the random generator when the library is loaded.
+// None of them is secret; together they make two processes, or two loads in
+// one process, start from different states.
+#include <cstddef>
+#include <cstdint>
+
+namespace zun {
+
+// The process id with its 32 bits reversed, XOR the thread id, XOR the
+// monotonic tick count in milliseconds, XOR `localAddress` (the address of a
+// local variable of the caller).
+std::uint32_t MixedSeedWord(const void* localAddress);
+
+// Receives one block of source bytes; `count` is never 0.
+using RandomSourceSink = void (*)(const void* bytes, std::size_t count, void* context);
+
+// Hands the sink, in this order: the readings of several clocks, the
+// resource usage of the process, the system information block and 16 bytes
+// of the kernel's random source. A source that cannot be read is left out.
+void CollectRandomSources(RandomSourceSink sink, void* context);
+
+}  // namespace zun
