@@ -1,0 +1,43 @@
+#pragma once
+// The process-wide session key of the "d" form and the key record that
+// carries it, RSA-wrapped, into the log files.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "boundary/result_code.h"
+#include "platform/stream.h"
+#include "platform/text.h"
+
+namespace zun {
+
+inline constexpr std::size_t kSessionKeySize = 40;
+
+// One number per loaded instance of the library, written in the key record
+// and in every "d" text of that instance: the address of the session-cipher
+// routine, zero-extended. Constant while the library stays loaded.
+std::uint64_t SessionTag();
+
+// Replaces the process-wide session key (up to 56 bytes, else
+// RC_INVALID_PARAMETER), under its lock. Until a key is set its length is 0.
+ResultCode SetSessionKey(const std::uint8_t* key, std::size_t length);
+
+// Appends the base64 form of the session key (56 characters for 40 bytes),
+// made under the session key lock.
+ResultCode AppendSessionKeyBase64(WString& out);
+
+// The session-cipher routine: `payload` encrypted with Blowfish (ECB, zero
+// padding of the last block) under the session key, written to `sink`.
+// Holds the session key lock from keying the cipher to the last block. A key
+// length outside 4 to 56 bytes (no key made yet): RC_NOT_SUPPORTED.
+ResultCode EncryptWithSessionKey(const std::string& payload, Stream& sink);
+
+// Called once by the log system while it starts: fills `key` with 40 random
+// bytes, makes them the process-wide session key, and renders the key
+// record (logger "ZUN.LOG.SM", severity ALL, message the "c" text) as a
+// standard message line into `keyRecordLine`. On failure `keyRecordLine` is
+// left as it was and the log system does not start.
+ResultCode CreateSessionKey(std::vector<std::uint8_t>& key, WString& keyRecordLine);
+
+}  // namespace zun
