@@ -28,7 +28,8 @@ namespace {
 constexpr std::size_t kTagDigits = 20;
 constexpr std::size_t kLengthDigits = 10;
 
-// The one RSA key of the process, made on first use and freed at exit.
+// Guards the process's one RSA key (in AppendPublicKeyForm), which is made on
+// first use and freed at exit; held through all blocks of one text.
 constinit SpinLock gRsaLock;
 
 void AppendDecimal(WString& out, std::uint64_t value, std::size_t width) {
