@@ -7,7 +7,6 @@ namespace zun {
 namespace {
 
 constexpr char kUtf8Mark[] = {'\xEF', '\xBB', '\xBF'};
-constexpr char kUtf16Mark[] = {'\xFF', '\xFE'};
 
 void AppendUtf16Le(WStringView text, std::string& out) {
   for (const char16_t unit : text) {
@@ -33,16 +32,13 @@ ResultCode LogFile::Open(WStringView path) noexcept {
   const EncodingMode encoding =
       (got == 2 && head[0] == 0xFF && head[1] == 0xFE) ? EncodingMode::kUtf16Le : EncodingMode::kUtf8;
 
-  // The mark goes in only while the file is empty, and before the
-  // description is switched to append mode (which would move it to the end).
-  // Two writers that both found the file empty write the same bytes at the
-  // same place, so the race between them is harmless.
+  // The mark goes in only while the file is empty (so it is always the
+  // UTF-8 mark), and before the description is switched to append mode,
+  // which would move it to the end. Two writers that both found the file
+  // empty write the same bytes at the same place, so their race is harmless.
   std::uint64_t size = 0;
   rc = io_->Size(fd, &size);
-  if (Succeeded(rc) && size == 0) {
-    rc = encoding == EncodingMode::kUtf16Le ? io_->WriteAt(fd, 0, kUtf16Mark, sizeof kUtf16Mark)
-                                            : io_->WriteAt(fd, 0, kUtf8Mark, sizeof kUtf8Mark);
-  }
+  if (Succeeded(rc) && size == 0) rc = io_->WriteAt(fd, 0, kUtf8Mark, sizeof kUtf8Mark);
   if (Succeeded(rc)) rc = io_->SetAppendMode(fd, true);
   if (Failed(rc)) {
     io_->Close(fd);

@@ -1,6 +1,5 @@
 #include "platform/console_output.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -50,7 +49,6 @@ class SigpipeBlock {
 
 ResultCode WriteConsole(std::string_view bytes, bool standardError) noexcept {
   const int fd = standardError ? STDERR_FILENO : STDOUT_FILENO;
-  if (::fcntl(fd, F_GETFD) < 0) return RC_OK;
   SigpipeBlock sigpipe;
   while (!bytes.empty()) {
     const std::size_t piece = std::min(bytes.size(), kMaxPiece);
@@ -58,6 +56,8 @@ ResultCode WriteConsole(std::string_view bytes, bool standardError) noexcept {
     if (n < 0) {
       if (errno == EINTR) continue;
       const int error = errno;
+      // No stream at all: the process has nowhere to show the text.
+      if (error == EBADF) return RC_OK;
       if (error == EPIPE) sigpipe.NoteRaised();
       return ResultFromErrno(error);
     }

@@ -85,14 +85,6 @@ TEST_F(FileAppenderTest, ReconfigurationClosesWithFooterAndTheNextRecordWritesTh
   EXPECT_EQ("\xEF\xBB\xBFh2\r\nb:y\r\n", ReadFileBytes(PathOf("other.log")));
 }
 
-TEST_F(FileAppenderTest, BelowBreakSeverityNoFileIsCreated) {
-  auto layout = MakeLayout(u"Format = %msg\nHeader = h\n");
-  auto appender = MakeAppender(u"FileName = quiet.log\nBreakSeverity = error\n");
-  appender->AttachLayout(layout.get());
-  ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityWarn, u"no")));
-  EXPECT_FALSE(std::filesystem::exists(PathOf("quiet.log")));
-}
-
 TEST_F(FileAppenderTest, FolderInPlaceOfTheFileFailsThatRecordAndTheNextOneTriesAgain) {
   std::filesystem::create_directory(PathOf("blocked.log"));
   auto layout = MakeLayout(u"Format = %msg\nHeader = h\n");

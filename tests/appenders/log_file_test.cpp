@@ -97,21 +97,6 @@ TEST_F(LogFileTest, ExistingContentIsNeverOverwritten) {
       ReadFileBytes(PathOf("empty.log")));
 }
 
-TEST_F(LogFileTest, LinesOfTwoOpenFilesOnOnePathNeverOverwriteEachOther) {
-  LogFile a;
-  LogFile b;
-  ASSERT_RC(RC_OK, a.Open(WidePath("shared.log")));
-  ASSERT_RC(RC_OK, b.Open(WidePath("shared.log")));
-  ASSERT_RC(RC_OK, a.Write(u"a1"));
-  ASSERT_RC(RC_OK, b.Write(u"b1"));
-  ASSERT_RC(RC_OK, a.Write(u"a2"));
-  ASSERT_RC(RC_OK, b.Truncate());
-  ASSERT_RC(RC_OK, a.Write(u"after truncate"));
-  a.Close();
-  b.Close();
-  EXPECT_EQ("after truncate\r\n", ReadFileBytes(PathOf("shared.log")));
-}
-
 TEST_F(LogFileTest, FolderInPlaceOfTheFileFailsWithTheConvertedCode) {
   std::filesystem::create_directory(PathOf("dir.log"));
   LogFile file;
