@@ -185,7 +185,12 @@ void RolledFileCompressor::RunWorker() {
     Request* request = queue_.front();
     queue_.pop_front();
     work.unlock();
-    (void)ops_.Compress(request->path);
+    // A roll that listed the file before an earlier request finished may
+    // have queued it again.
+    bool compressed = false;
+    if (Succeeded(ops_.IsCompressed(request->path, &compressed)) && !compressed) {
+      (void)ops_.Compress(request->path);
+    }
     work.lock();
     request->done = true;
     requestDone_.notify_all();
