@@ -1,6 +1,6 @@
-// The ILog table. Slots that need the logger tree, the configuration or the
-// asynchronous worker answer RC_NOT_SUPPORTED until the log system provides
-// them; the rest behave fully.
+// The ILog table. Loggers and flushing reach the log system's tree; slots
+// that need configuration loading or the asynchronous worker answer
+// RC_NOT_SUPPORTED until the log system provides them.
 #include <cstring>
 
 #include "boundary/log_library_object.h"
@@ -25,10 +25,30 @@ ResultCode NeedsLogSystem(ILog* self) {
   return Failed(rc) ? rc : RC_NOT_SUPPORTED;
 }
 
-template <ClientSlot kSlot>
-ResultCode GetLogger(ILog* self, ZunLogger** out, const char16_t*) {
+template <ClientSlot kSlot, std::uint16_t kMask>
+ResultCode GetLogger(ILog* self, ZunLogger** out, const char16_t* name) {
   if (out == nullptr) return RC_INVALID_PARAMETER;
-  return NeedsLogSystem<kSlot>(self);
+  LogClient* client = nullptr;
+  const ResultCode rc = WithClient<kSlot>(self, &client);
+  if (Failed(rc)) return rc;
+  return client->system->GetLogger(kMask, ViewOf(name), out);
+}
+
+template <ClientSlot kSlot, std::uint16_t kMask>
+ResultCode FindLogger(ILog* self, ZunLogger** out, const char16_t* name) {
+  if (out == nullptr) return RC_INVALID_PARAMETER;
+  LogClient* client = nullptr;
+  const ResultCode rc = WithClient<kSlot>(self, &client);
+  if (Failed(rc)) return rc;
+  return client->system->FindLogger(kMask, ViewOf(name), out);
+}
+
+template <ClientSlot kSlot>
+ResultCode Flush(ILog* self) {
+  LogClient* client = nullptr;
+  const ResultCode rc = WithClient<kSlot>(self, &client);
+  if (Failed(rc)) return rc;
+  return client->system->Flush();
 }
 
 template <ClientSlot kSlot>
@@ -116,8 +136,8 @@ constexpr ClientSlot S = &LogLibraryObject::secondary;
 }  // namespace
 
 const ILogVtbl kLogTable = {
-    GetLogger<P>,
-    GetLogger<P>,  // FindLogger: the same until the tree exists
+    GetLogger<P, kPrimaryClientMask>,
+    FindLogger<P, kPrimaryClientMask>,
     HasFolders<P>,
     SetConfigurationFolder<P>,
     GetConfigurationFolder<P>,
@@ -128,8 +148,8 @@ const ILogVtbl kLogTable = {
     GetConfigurationText<P>,
     NeedsLogSystem<P>,  // ResetConfiguration
     Reserved,
-    GetLogger<S>,
-    GetLogger<S>,
+    GetLogger<S, kSecondaryClientMask>,
+    FindLogger<S, kSecondaryClientMask>,
     HasFolders<S>,
     SetConfigurationFolder<S>,
     GetConfigurationFolder<S>,
@@ -145,8 +165,8 @@ const ILogVtbl kLogTable = {
     LoadConfigurationFile<S>,
     ApplyConfigurationTextOrNothing<S>,
     Release,
-    NeedsLogSystem<P>,  // Flush
-    NeedsLogSystem<S>,
+    Flush<P>,
+    Flush<S>,
     NeedsLogSystem<P>,  // UseStandardConfigurationFolder
     NeedsLogSystem<S>,
     Reserved,

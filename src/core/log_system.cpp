@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "protect/session_key.h"
+
 namespace zun {
 
 namespace {
@@ -11,6 +13,44 @@ LogSystem* gSystem = nullptr;  // guarded by gSystemLock
 std::uint32_t gHolders = 0;    // guarded by gSystemLock
 
 }  // namespace
+
+LogSystem::LogSystem() : tree_(&dispatcher_), keyRecordLine_(std::make_shared<const WString>()) {}
+
+ResultCode LogSystem::Start() {
+  WString line;
+  const ResultCode rc = CreateSessionKey(sessionKey_, line);
+  if (Failed(rc)) return rc;
+  try {
+    keyRecordLine_ = std::make_shared<const WString>(std::move(line));
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+  tree_.SetKeyRecordLine(keyRecordLine_);
+  return 0;
+}
+
+ResultCode LogSystem::GetLogger(std::uint16_t clientMask, WStringView name, ZunLogger** out) {
+  if (out == nullptr) return RC_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  Logger* logger = nullptr;
+  const ResultCode rc = tree_.GetOrCreate(&logger, clientMask, name);
+  if (Failed(rc)) return rc;
+  *out = logger->Interface();
+  return 0;
+}
+
+ResultCode LogSystem::FindLogger(std::uint16_t clientMask, WStringView name, ZunLogger** out) {
+  if (out == nullptr) return RC_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  if (tree_.Find(name) == nullptr) return 0;
+  // The whole name resolves, so this only ORs the mask in.
+  return GetLogger(clientMask, name, out);
+}
+
+ResultCode LogSystem::Flush() {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  return LoggerTree::FlushTree(&tree_.Root());
+}
 
 ResultCode LogSystem::CopyLoadedFiles(std::vector<LoadedFile>* out) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
@@ -25,8 +65,18 @@ ResultCode LogSystem::CopyLoadedFiles(std::vector<LoadedFile>* out) {
 ResultCode AcquireLogSystem(LogSystem** out) {
   std::lock_guard<std::mutex> hold(gSystemLock);
   if (gSystem == nullptr) {
-    gSystem = new (std::nothrow) LogSystem();
-    if (gSystem == nullptr) return RC_OUT_OF_MEMORY;
+    LogSystem* system = nullptr;
+    try {
+      system = new LogSystem();
+    } catch (const std::bad_alloc&) {
+      return RC_OUT_OF_MEMORY;
+    }
+    const ResultCode rc = system->Start();
+    if (Failed(rc)) {
+      delete system;
+      return rc;
+    }
+    gSystem = system;
   }
   ++gHolders;
   *out = gSystem;

@@ -165,6 +165,35 @@ TEST(LogInterface, SlotsThatNeedNoLogSystem) {
   EXPECT_EQ(0u, t->Release(log));
 }
 
+TEST(LogInterface, LoggersComeFromTheSharedTree) {
+  const ZunGuid id = ZUN_LOG_INTERFACE_ID_1;
+  ILog* first = nullptr;
+  ILog* second = nullptr;
+  ASSERT_RC(0u, ZunGetLogObject(&id, &first));
+  ASSERT_RC(0u, ZunGetLogObject(&id, &second));
+  ZunLogger* root = nullptr;
+  ASSERT_RC(0u, first->vtbl->GetLogger(first, &root, nullptr));
+  EXPECT_EQ(WString(u"root"), root->vtbl->GetName(root));
+  ZunLogger* same = nullptr;
+  ASSERT_RC(0u, second->vtbl->GetLoggerSecondary(second, &same, u""));
+  EXPECT_EQ(root, same);
+
+  ZunLogger* missing = reinterpret_cast<ZunLogger*>(0x42);
+  EXPECT_RC(0u, first->vtbl->FindLogger(first, &missing, u"boundary.test.nowhere"));
+  EXPECT_EQ(reinterpret_cast<ZunLogger*>(0x42), missing);
+  ZunLogger* made = nullptr;
+  ASSERT_RC(0u, first->vtbl->GetLogger(first, &made, u"boundary..test"));
+  ZunLogger* found = nullptr;
+  ASSERT_RC(0u, second->vtbl->FindLoggerSecondary(second, &found, u"boundary.test"));
+  EXPECT_EQ(made, found);
+  EXPECT_EQ(WString(u"boundary.test"), found->vtbl->GetName(found));
+  EXPECT_RC(RC_INVALID_LOGGER_NAME, first->vtbl->GetLogger(first, &made, u"has blank"));
+  // Nothing is configured, so flushing has no appender to fail.
+  EXPECT_RC(0u, first->vtbl->Flush(first));
+  ZunReleaseLogObject(&id, first);
+  ZunReleaseLogObject(&id, second);
+}
+
 TEST(LogClient, RacingThreadsShareTheFirstInstalledClient) {
   std::atomic<LogClient*> slot{nullptr};
   constexpr int kThreads = 8;

@@ -100,6 +100,25 @@ int main(int argc, char** argv) {
   Check(reconfigure(u"", 0) == 0, "ZunLogLibraryReconfigure with an empty name returns 0");
   Check(reload() == 0, "ZunLogLibraryReloadConfig with nothing loaded returns 0");
 
+  /* Loggers: a dotted name, the threshold rule, a printf-style call. */
+  {
+    ILog* log = NULL;
+    getLogObject(&ids[0], &log);
+    ZunLogger* logger = NULL;
+    rc = log ? log->vtbl->GetLogger(log, &logger, u"host.c") : ZUN_RC_INVALID_PARAMETER;
+    Check(rc == 0 && logger != NULL, "GetLogger makes host.c");
+    if (logger != NULL) {
+      const char16_t* name = logger->vtbl->GetName(logger);
+      Check(name != NULL && name[0] == u'h' && name[4] == u'.' && name[6] == 0, "  its name is host.c");
+      Check(ZunIsEnabled(logger, ZUN_SEVERITY_WARN) == 1 && ZunIsEnabled(logger, ZUN_SEVERITY_INFO) == 0,
+            "  enabled strictly above INFO");
+      rc = ZunLogFormat(logger, ZUN_SEVERITY_WARN, u"c_host.c", __LINE__, ZUN_PROTECT_NONE, u"%s %d", u"n =",
+                        42);
+      Check(rc == 0, "  LogFull with a printf-style message returns 0");
+    }
+    if (log) releaseLogObject(&ids[0], log);
+  }
+
   /* An object left unreleased is destroyed when the library goes away. */
   ILog* leftOver = NULL;
   getLogObject(&ids[0], &leftOver);
