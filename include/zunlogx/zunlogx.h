@@ -33,91 +33,91 @@ extern "C" {
 
 typedef uint32_t ZunResult;
 
-#define ZUN_FAILED(rc) ((int32_t)(rc) < 0)
+#define ZUN_FAILED(rc)    ((int32_t)(rc) < 0)
 #define ZUN_SUCCEEDED(rc) ((int32_t)(rc) >= 0)
 
-#define ZUN_RC_OK                        0x00000000u
+#define ZUN_RC_OK 0x00000000u
 /* The library's own error codes. */
-#define ZUN_RC_OUT_OF_MEMORY             0xE0010001u
-#define ZUN_RC_INVALID_PARAMETER         0xE0010002u
-#define ZUN_RC_TOO_MANY_WAIT_OBJECTS     0xE0010007u
-#define ZUN_RC_VALUE_TOO_LARGE           0xE001000Bu
-#define ZUN_RC_NO_MORE_ITEMS             0xE001000Eu
-#define ZUN_RC_LOCATION_NOT_FOUND        0xE0010013u
-#define ZUN_RC_NOT_AVAILABLE             0xE0010014u
-#define ZUN_RC_ITEM_NOT_PRESENT          0xE0010015u
-#define ZUN_RC_TEXT_ERROR_16             0xE0010016u
-#define ZUN_RC_TEXT_ERROR_17             0xE0010017u
-#define ZUN_RC_TEXT_ERROR_18             0xE0010018u
-#define ZUN_RC_TEXT_ERROR_19             0xE0010019u
-#define ZUN_RC_TEXT_ERROR_1A             0xE001001Au
-#define ZUN_RC_APPENDER_NOT_FOUND        0xE001001Bu
-#define ZUN_RC_LAYOUT_NOT_FOUND          0xE001001Du
-#define ZUN_RC_LAYOUT_LOOKUP_FAILED      0xE001001Eu
-#define ZUN_RC_INVALID_PATH              0xE0010020u
-#define ZUN_RC_INVALID_LOGGER_NAME       0xE0010024u
-#define ZUN_RC_TABLE_ERROR_36            0xE0010036u
-#define ZUN_RC_TABLE_ERROR_37            0xE0010037u
-#define ZUN_RC_UNSUPPORTED_SYSTEM_39     0xE0010039u
-#define ZUN_RC_UNSUPPORTED_SYSTEM_3A     0xE001003Au
-#define ZUN_RC_BAD_SELECTOR              0xE001003Cu
-#define ZUN_RC_FILE_NOT_FOUND            0xE001003Du
-#define ZUN_RC_PATH_NOT_FOUND            0xE001003Eu
-#define ZUN_RC_INVALID_HANDLE            0xE001003Fu
-#define ZUN_RC_EMPTY                     0xE0010040u
-#define ZUN_RC_NOT_EMPTY                 0xE0010041u
-#define ZUN_RC_READ_FAULT                0xE0010042u
-#define ZUN_RC_WRITE_FAULT               0xE0010043u
-#define ZUN_RC_INSUFFICIENT_BUFFER       0xE0010044u
-#define ZUN_RC_INVALID_DATA              0xE0010045u
-#define ZUN_RC_NO_MORE_FILES             0xE0010046u
-#define ZUN_RC_DUPLICATE_NAME            0xE0010047u
-#define ZUN_RC_UNSUPPORTED_TYPE          0xE0010048u
-#define ZUN_RC_BAD_LENGTH                0xE0010049u
-#define ZUN_RC_CRC_ERROR                 0xE001004Au
-#define ZUN_RC_INVALID_NAME              0xE001004Bu
-#define ZUN_RC_OBJECT_NOT_FOUND          0xE001004Cu
-#define ZUN_RC_INVALID_ADDRESS           0xE001004Du
-#define ZUN_RC_INVALID_ACCESS            0xE001004Eu
-#define ZUN_RC_ALREADY_EXISTS            0xE001004Fu
-#define ZUN_RC_NEGATIVE_SEEK             0xE0010051u
-#define ZUN_RC_BAD_MEMORY_ACCESS         0xE0010052u
-#define ZUN_RC_SHARING_VIOLATION         0xE0010053u
-#define ZUN_RC_NOT_SUPPORTED             0xE0010054u
-#define ZUN_RC_INVALID_OPERATION         0xE0010055u
-#define ZUN_RC_INVALID_FUNCTION          0xE0010056u
-#define ZUN_RC_OPERATION_ABORTED         0xE0010057u
-#define ZUN_RC_ACCESS_DENIED             0xE0010058u
-#define ZUN_RC_APPENDER_TYPE_MISMATCH    0xE0010062u
-#define ZUN_RC_LAYOUT_TYPE_MISMATCH      0xE0010063u
-#define ZUN_RC_INVALID_TIME              0xE0010064u
-#define ZUN_RC_RSA_FAILED                0xE001006Bu
-#define ZUN_RC_LOCK_NOT_HELD             0xE0010076u
-#define ZUN_RC_NOT_INITIALISED           0xE0010078u
-#define ZUN_RC_THREAD_START_TIMEOUT      0xE001008Cu
-#define ZUN_RC_BAD_ARGUMENT_KIND         0xE0010090u
-#define ZUN_RC_TOO_MANY_REDIRECTIONS     0xE0010096u
-#define ZUN_RC_DISK_FULL                 0xE0010097u
-#define ZUN_RC_OFFSET_BEYOND_END         0xE0010181u
-#define ZUN_RC_CANNOT_GROW               0xE0010186u
-#define ZUN_RC_INPUT_TRUNCATED           0xE001018Bu
-#define ZUN_RC_CONNECTION_REFUSED        0xE0010190u
+#define ZUN_RC_OUT_OF_MEMORY          0xE0010001u
+#define ZUN_RC_INVALID_PARAMETER      0xE0010002u
+#define ZUN_RC_TOO_MANY_WAIT_OBJECTS  0xE0010007u
+#define ZUN_RC_VALUE_TOO_LARGE        0xE001000Bu
+#define ZUN_RC_NO_MORE_ITEMS          0xE001000Eu
+#define ZUN_RC_LOCATION_NOT_FOUND     0xE0010013u
+#define ZUN_RC_NOT_AVAILABLE          0xE0010014u
+#define ZUN_RC_ITEM_NOT_PRESENT       0xE0010015u
+#define ZUN_RC_TEXT_ERROR_16          0xE0010016u
+#define ZUN_RC_TEXT_ERROR_17          0xE0010017u
+#define ZUN_RC_TEXT_ERROR_18          0xE0010018u
+#define ZUN_RC_TEXT_ERROR_19          0xE0010019u
+#define ZUN_RC_TEXT_ERROR_1A          0xE001001Au
+#define ZUN_RC_APPENDER_NOT_FOUND     0xE001001Bu
+#define ZUN_RC_LAYOUT_NOT_FOUND       0xE001001Du
+#define ZUN_RC_LAYOUT_LOOKUP_FAILED   0xE001001Eu
+#define ZUN_RC_INVALID_PATH           0xE0010020u
+#define ZUN_RC_INVALID_LOGGER_NAME    0xE0010024u
+#define ZUN_RC_TABLE_ERROR_36         0xE0010036u
+#define ZUN_RC_TABLE_ERROR_37         0xE0010037u
+#define ZUN_RC_UNSUPPORTED_SYSTEM_39  0xE0010039u
+#define ZUN_RC_UNSUPPORTED_SYSTEM_3A  0xE001003Au
+#define ZUN_RC_BAD_SELECTOR           0xE001003Cu
+#define ZUN_RC_FILE_NOT_FOUND         0xE001003Du
+#define ZUN_RC_PATH_NOT_FOUND         0xE001003Eu
+#define ZUN_RC_INVALID_HANDLE         0xE001003Fu
+#define ZUN_RC_EMPTY                  0xE0010040u
+#define ZUN_RC_NOT_EMPTY              0xE0010041u
+#define ZUN_RC_READ_FAULT             0xE0010042u
+#define ZUN_RC_WRITE_FAULT            0xE0010043u
+#define ZUN_RC_INSUFFICIENT_BUFFER    0xE0010044u
+#define ZUN_RC_INVALID_DATA           0xE0010045u
+#define ZUN_RC_NO_MORE_FILES          0xE0010046u
+#define ZUN_RC_DUPLICATE_NAME         0xE0010047u
+#define ZUN_RC_UNSUPPORTED_TYPE       0xE0010048u
+#define ZUN_RC_BAD_LENGTH             0xE0010049u
+#define ZUN_RC_CRC_ERROR              0xE001004Au
+#define ZUN_RC_INVALID_NAME           0xE001004Bu
+#define ZUN_RC_OBJECT_NOT_FOUND       0xE001004Cu
+#define ZUN_RC_INVALID_ADDRESS        0xE001004Du
+#define ZUN_RC_INVALID_ACCESS         0xE001004Eu
+#define ZUN_RC_ALREADY_EXISTS         0xE001004Fu
+#define ZUN_RC_NEGATIVE_SEEK          0xE0010051u
+#define ZUN_RC_BAD_MEMORY_ACCESS      0xE0010052u
+#define ZUN_RC_SHARING_VIOLATION      0xE0010053u
+#define ZUN_RC_NOT_SUPPORTED          0xE0010054u
+#define ZUN_RC_INVALID_OPERATION      0xE0010055u
+#define ZUN_RC_INVALID_FUNCTION       0xE0010056u
+#define ZUN_RC_OPERATION_ABORTED      0xE0010057u
+#define ZUN_RC_ACCESS_DENIED          0xE0010058u
+#define ZUN_RC_APPENDER_TYPE_MISMATCH 0xE0010062u
+#define ZUN_RC_LAYOUT_TYPE_MISMATCH   0xE0010063u
+#define ZUN_RC_INVALID_TIME           0xE0010064u
+#define ZUN_RC_RSA_FAILED             0xE001006Bu
+#define ZUN_RC_LOCK_NOT_HELD          0xE0010076u
+#define ZUN_RC_NOT_INITIALISED        0xE0010078u
+#define ZUN_RC_THREAD_START_TIMEOUT   0xE001008Cu
+#define ZUN_RC_BAD_ARGUMENT_KIND      0xE0010090u
+#define ZUN_RC_TOO_MANY_REDIRECTIONS  0xE0010096u
+#define ZUN_RC_DISK_FULL              0xE0010097u
+#define ZUN_RC_OFFSET_BEYOND_END      0xE0010181u
+#define ZUN_RC_CANNOT_GROW            0xE0010186u
+#define ZUN_RC_INPUT_TRUNCATED        0xE001018Bu
+#define ZUN_RC_CONNECTION_REFUSED     0xE0010190u
 /* Informational codes: success with something to say. */
-#define ZUN_RC_INFO_WAIT_ABANDONED       0x60010003u
-#define ZUN_RC_INFO_NOTHING_TO_DO        0x6001000Eu
-#define ZUN_RC_INFO_CONFIG_ENTRY         0x60010021u
-#define ZUN_RC_INFO_NOT_PRESENT          0x6001004Cu
-#define ZUN_RC_INFO_FEATURE_ABSENT       0x60010054u
-#define ZUN_RC_INFO_TIME_UNKNOWN         0x60010064u
-#define ZUN_RC_INFO_PLATFORM_6A          0x6001006Au
-#define ZUN_RC_INFO_PLATFORM_75          0x60010075u
-#define ZUN_RC_INFO_PLATFORM_80          0x60010080u
-#define ZUN_RC_INFO_WAIT_QUEUED_CALL     0x60010083u
-#define ZUN_RC_INFO_LAST_INPUT           0x6001018Bu
+#define ZUN_RC_INFO_WAIT_ABANDONED   0x60010003u
+#define ZUN_RC_INFO_NOTHING_TO_DO    0x6001000Eu
+#define ZUN_RC_INFO_CONFIG_ENTRY     0x60010021u
+#define ZUN_RC_INFO_NOT_PRESENT      0x6001004Cu
+#define ZUN_RC_INFO_FEATURE_ABSENT   0x60010054u
+#define ZUN_RC_INFO_TIME_UNKNOWN     0x60010064u
+#define ZUN_RC_INFO_PLATFORM_6A      0x6001006Au
+#define ZUN_RC_INFO_PLATFORM_75      0x60010075u
+#define ZUN_RC_INFO_PLATFORM_80      0x60010080u
+#define ZUN_RC_INFO_WAIT_QUEUED_CALL 0x60010083u
+#define ZUN_RC_INFO_LAST_INPUT       0x6001018Bu
 /* Warning codes: failures, with the error code number they soften. */
-#define ZUN_RC_WARN_TIMEOUT              0xA0010004u
-#define ZUN_RC_WARN_NO_WAIT_OBJECTS      0xA0010008u
-#define ZUN_RC_WARN_DIFFERENT            0xA00100A7u
+#define ZUN_RC_WARN_TIMEOUT         0xA0010004u
+#define ZUN_RC_WARN_NO_WAIT_OBJECTS 0xA0010008u
+#define ZUN_RC_WARN_DIFFERENT       0xA00100A7u
 
 /* ---- Severities -------------------------------------------------------- */
 
@@ -132,11 +132,11 @@ typedef uint32_t ZunResult;
 
 /* ---- Protection modes of a record's message text ------------------------ */
 
-#define ZUN_PROTECT_NONE        0u /* plain */
-#define ZUN_PROTECT_SCRAMBLE    1u /* "a" */
-#define ZUN_PROTECT_SCRAMBLE2   2u /* "a" */
-#define ZUN_PROTECT_PUBLIC_KEY  3u /* "b" */
-#define ZUN_PROTECT_SESSION     4u /* "d", unlocked by the "c" key record */
+#define ZUN_PROTECT_NONE       0u /* plain */
+#define ZUN_PROTECT_SCRAMBLE   1u /* "a" */
+#define ZUN_PROTECT_SCRAMBLE2  2u /* "a" */
+#define ZUN_PROTECT_PUBLIC_KEY 3u /* "b" */
+#define ZUN_PROTECT_SESSION    4u /* "d", unlocked by the "c" key record */
 
 /* ---- Identifiers ------------------------------------------------------- */
 
@@ -147,19 +147,31 @@ typedef struct ZunGuid {
 } ZunGuid;
 
 /* Class identifiers for GetZunObject. */
-#define ZUN_LOG_LIBRARY_CLASS_ID \
-  { 0x716AA4A5u, 0x07BF, 0xFA4E, { 0x9A, 0x9C, 0xB7, 0x1C, 0x15, 0x9C, 0x9F, 0x60 } }
-#define ZUN_LOG_MODULE_CLASS_ID \
-  { 0x716AA4A5u, 0x08BF, 0xFA4E, { 0x9A, 0x9C, 0xB7, 0x1C, 0x15, 0x9C, 0x9F, 0x60 } }
+#define ZUN_LOG_LIBRARY_CLASS_ID                                                    \
+  {                                                                                 \
+    0x716AA4A5u, 0x07BF, 0xFA4E, { 0x9A, 0x9C, 0xB7, 0x1C, 0x15, 0x9C, 0x9F, 0x60 } \
+  }
+#define ZUN_LOG_MODULE_CLASS_ID                                                     \
+  {                                                                                 \
+    0x716AA4A5u, 0x08BF, 0xFA4E, { 0x9A, 0x9C, 0xB7, 0x1C, 0x15, 0x9C, 0x9F, 0x60 } \
+  }
 /* Interface identifiers for ZunGetLogObject; all four name the ILog table. */
-#define ZUN_LOG_INTERFACE_ID_1 \
-  { 0x22A2C034u, 0x69F4, 0x2743, { 0x9F, 0x8B, 0x01, 0x9B, 0xC5, 0x63, 0x70, 0x61 } }
-#define ZUN_LOG_INTERFACE_ID_2 \
-  { 0xC88B451Eu, 0x888C, 0x2A40, { 0x80, 0x40, 0xC9, 0x01, 0xA0, 0x87, 0x18, 0xF0 } }
-#define ZUN_LOG_INTERFACE_ID_3 \
-  { 0x5C0F74B7u, 0x3325, 0xA83B, { 0xA1, 0x20, 0xEF, 0xAE, 0xEF, 0x55, 0xA9, 0xA1 } }
-#define ZUN_LOG_INTERFACE_ID_4 \
-  { 0x5D0F74B7u, 0x3325, 0xA83B, { 0xA1, 0x20, 0xEF, 0xAE, 0xEF, 0x55, 0xA9, 0xA1 } }
+#define ZUN_LOG_INTERFACE_ID_1                                                      \
+  {                                                                                 \
+    0x22A2C034u, 0x69F4, 0x2743, { 0x9F, 0x8B, 0x01, 0x9B, 0xC5, 0x63, 0x70, 0x61 } \
+  }
+#define ZUN_LOG_INTERFACE_ID_2                                                      \
+  {                                                                                 \
+    0xC88B451Eu, 0x888C, 0x2A40, { 0x80, 0x40, 0xC9, 0x01, 0xA0, 0x87, 0x18, 0xF0 } \
+  }
+#define ZUN_LOG_INTERFACE_ID_3                                                      \
+  {                                                                                 \
+    0x5C0F74B7u, 0x3325, 0xA83B, { 0xA1, 0x20, 0xEF, 0xAE, 0xEF, 0x55, 0xA9, 0xA1 } \
+  }
+#define ZUN_LOG_INTERFACE_ID_4                                                      \
+  {                                                                                 \
+    0x5D0F74B7u, 0x3325, 0xA83B, { 0xA1, 0x20, 0xEF, 0xAE, 0xEF, 0x55, 0xA9, 0xA1 } \
+  }
 
 /* Numeric identifiers answered by QueryInterface slots. */
 #define ZUN_IID_ARGUMENT_SOURCE 59u
@@ -374,8 +386,7 @@ typedef struct ILogVtbl {
   ZunResult (*LoadConfigurationFileSecondary)(ILog* self, const char16_t* file);
   ZunResult (*ApplyConfigurationTextSecondary)(ILog* self, const char16_t* text);
   ZunResult (*SaveConfigurationFileSecondary)(ILog* self, const char16_t* file, uint8_t protect);
-  ZunResult (*GetConfigurationTextSecondary)(ILog* self, char16_t* buffer, uint32_t capacity,
-                                             uint32_t* size);
+  ZunResult (*GetConfigurationTextSecondary)(ILog* self, char16_t* buffer, uint32_t capacity, uint32_t* size);
   ZunResult (*ResetConfigurationSecondary)(ILog* self);
   /* 23: ZUN_RC_NOT_SUPPORTED. */
   ZunResult (*Reserved23)(ILog* self);

@@ -11,7 +11,7 @@ namespace zun {
 namespace {
 
 #define ZUN_PUBLIC_KEY_EXPONENT(value) constexpr std::uint32_t kExponent = value;
-#define ZUN_PUBLIC_KEY_MODULUS(...) constexpr std::uint8_t kModulus[] = {__VA_ARGS__};
+#define ZUN_PUBLIC_KEY_MODULUS(...)    constexpr std::uint8_t kModulus[] = {__VA_ARGS__};
 #include ZUNLOGX_PUBLIC_KEY_INC
 #undef ZUN_PUBLIC_KEY_EXPONENT
 #undef ZUN_PUBLIC_KEY_MODULUS
