@@ -30,15 +30,8 @@ ZunResult LogFullSlot(ZunLogger* self, int32_t severity, const char16_t* message
                       uint32_t protectionMode, va_list* args) {
   Logger* logger = Logger::FromInterface(self);
   if (logger == nullptr) return RC_INVALID_PARAMETER;
-  LogCall call;
-  call.severity = severity;
-  call.message = message;
-  call.fileId = fileId;
-  call.line = line;
-  call.buildNumber = buildNumber;
-  call.revision = revision;
-  call.product = product;
-  call.protectionMode = protectionMode;
+  const LogCall call{severity, message, fileId,  line,          buildNumber,
+                     revision, nullptr, product, protectionMode};
   return logger->Log(call, args);
 }
 
@@ -78,16 +71,8 @@ ZunResult LogRevisionTextFullSlot(ZunLogger* self, int32_t severity, const char1
                                   va_list* args) {
   Logger* logger = Logger::FromInterface(self);
   if (logger == nullptr) return RC_INVALID_PARAMETER;
-  LogCall call;
-  call.severity = severity;
-  call.message = message;
-  call.fileId = fileId;
-  call.line = line;
-  call.buildNumber = buildNumber;
-  call.revision = kRevisionFromText;
-  call.revisionText = revisionText;
-  call.product = product;
-  call.protectionMode = protectionMode;
+  const LogCall call{severity,          message,      fileId,  line,          buildNumber,
+                     kRevisionFromText, revisionText, product, protectionMode};
   return logger->Log(call, args);
 }
 
