@@ -10,6 +10,7 @@
 
 #include "core/log_record.h"
 #include "platform/process_info.h"
+#include "protect/rsa_public_key.h"
 #include "protect/session_key.h"
 #include "protect_test_support.h"
 
@@ -23,28 +24,33 @@ constexpr std::uint8_t kScrambleTable[16 * 64] = {
 // The log system's side: one session key and key record line per process.
 struct Session {
   std::vector<std::uint8_t> key;
-  WString keyRecordLine;
+  WString line;
+  Session() { EXPECT_EQ(RC_OK, CreateSessionKey(key, line)); }
 };
-
 const Session& ProcessSession() {
-  static const Session session = [] {
-    Session s;
-    EXPECT_EQ(RC_OK, CreateSessionKey(s.key, s.keyRecordLine));
-    return s;
-  }();
+  static const Session session;
   return session;
 }
 
 std::string Payload(std::string_view utf8) { return "a" + std::string(utf8); }
 
+// The reader's side: the private key, the table, and the session key and tag
+// it recovers from the key record.
 class ProtectedTextTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!test::BuiltWithDevelopmentKey()) GTEST_SKIP() << "built with another public key";
-    privateKey_ = test::LoadDevelopmentPrivateKey();
-    ASSERT_TRUE(privateKey_);
-    ASSERT_EQ(kSessionKeySize, ProcessSession().key.size());
-    sessionKey_ = test::Bytes(ProcessSession().key.data(), kSessionKeySize);
+    ASSERT_TRUE(test::DevelopmentPrivateKey());
+    const WString marker = u" ID:ZUN.LOG.SM:0.0.0.0 MSG:";
+    const std::size_t msg = ProcessSession().line.find(marker);
+    ASSERT_NE(WString::npos, msg);
+    const WString record = ProcessSession().line.substr(msg + marker.size());
+    ASSERT_EQ(366u, record.size());
+    ASSERT_EQ(u'c', record[0]);
+    tag_ = ToUtf8(record.substr(1, 20));
+    const std::string payload = Read(WStringView(record).substr(21));
+    ASSERT_EQ(57u, payload.size()) << "tag byte and 56 base64 characters";
+    sessionKey_ = test::DecodeBase64(ToUtf16(payload.substr(1))).value_or("");
   }
 
   WString Make(ProtectionMode mode, WStringView text, ProtectionMode expectedModeAfter) {
@@ -55,62 +61,52 @@ class ProtectedTextTest : public ::testing::Test {
     return out;
   }
 
-  // What a reader holding the private key and the table recovers from a
-  // protected text: the payload, or "" after a reported failure.
+  // The payload a protected text carries, or "" after a reported failure.
   std::string Read(WStringView text) {
-    bool ok = false;
     const char16_t form = text.empty() ? 0 : text[0];
-    if (form == u'a') {
-      std::string bytes = test::DecodeBase64(text.substr(1), &ok);
-      if (!ok || bytes.size() < 2 || static_cast<unsigned char>(bytes[0]) > 15)
-        return Fail("malformed a text");
+    if (form == u'd') {  // "d", the tag, n in 10 digits, base64 of n bytes zero-padded to whole blocks
+      const std::string header = ToUtf8(text.substr(1, 30));
+      const bool wellFormed = header.size() == 30 &&
+                              header.find_first_not_of("0123456789") == std::string::npos &&
+                              header.starts_with(tag_);
+      const std::size_t n = wellFormed ? std::stoul(header.substr(20)) : 0;
+      const std::string cipher = n > 0 ? test::DecodeBase64(text.substr(31)).value_or("") : "";
+      const std::string plain = test::BlowfishCrypt(sessionKey_, cipher, false);
+      if (n > 0 && cipher.size() == (n + 7) / 8 * 8 &&
+          plain.find_first_not_of('\0', n) == std::string::npos) {
+        return plain.substr(0, n);
+      }
+    }
+    std::string bytes = form == 0 ? "" : test::DecodeBase64(text.substr(1)).value_or("");
+    if (form == u'a' && bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) < 16) {
       const std::uint8_t* key = kScrambleTable + 64 * static_cast<unsigned char>(bytes[0]);
-      for (std::size_t j = 1; j < bytes.size(); ++j)
-        bytes[j] = static_cast<char>(bytes[j] ^ key[(j - 1) % 64]);
+      for (std::size_t j = 1; j < bytes.size(); ++j) bytes[j] ^= static_cast<char>(key[(j - 1) % 64]);
       return bytes.substr(1);
     }
-    if (form == u'b') {
-      const std::string bytes = test::DecodeBase64(text.substr(1), &ok);
-      if (!ok || bytes[0] != 0) return Fail("malformed b text");
-      std::string payload = test::RsaDecryptBlocks(privateKey_.get(), std::string_view(bytes).substr(1), &ok);
-      return ok ? payload : Fail("b text does not decrypt");
+    if (form == u'b' && bytes.size() > 1 && bytes[0] == 0) {
+      if (auto payload =
+              test::RsaDecryptBlocks(test::DevelopmentPrivateKey(), std::string_view(bytes).substr(1)))
+        return *payload;
     }
-    if (form == u'd') {
-      const std::string digits = text.size() > 31 ? test::Ascii(text.substr(1, 30)) : "";
-      if (digits.size() != 30 || digits.find_first_not_of("0123456789") != std::string::npos) {
-        return Fail("malformed d header");
-      }
-      const std::size_t n = std::stoul(digits.substr(20));
-      const std::string cipher = test::DecodeBase64(text.substr(31), &ok);
-      if (!ok || cipher.size() != (n + 7) / 8 * 8) return Fail("d text of the wrong size for its n");
-      const std::string plain = test::BlowfishCrypt(sessionKey_, cipher, false);
-      if (plain.find_first_not_of('\0', n) != std::string::npos) return Fail("padding is not zero");
-      return plain.substr(0, n);
-    }
-    return Fail("unknown form");
-  }
-  std::string Fail(const char* what) {
-    ADD_FAILURE() << what;
+    ADD_FAILURE() << "unreadable text " << ToUtf8(text);
     return {};
   }
 
-  test::RsaPtr privateKey_;
-  std::string sessionKey_;
+  std::string tag_, sessionKey_;
 };
 
-TEST_F(ProtectedTextTest, PlainModeAndEmptyTextsPassThroughByteForByte) {
-  const WString odd = WString(u"x\xD800y\xDC00") + u'\0' + u"z";
-  LogRecord record;
-  record.message = odd;
-  EXPECT_EQ(RC_OK, EncodeMessageText(record));
-  EXPECT_EQ(odd, record.message);
-
-  for (ProtectionMode mode : {1u, 3u, 4u, 7u}) {
-    record.message.clear();
-    record.protectionMode = mode;
-    EXPECT_EQ(RC_OK, EncodeMessageText(record));
-    EXPECT_EQ(u"", record.message);
-    EXPECT_EQ(mode, record.protectionMode);
+TEST_F(ProtectedTextTest, LoneSurrogatesFailInEveryProtectingModeWhileModeZeroKeepsThemByteForByte) {
+  for (ProtectionMode mode : {0u, 1u, 2u, 3u, 4u, 7u}) {
+    for (const WString& text :
+         {WString(u"ok\xD800"), WString(u"\xDC00ok"), WString(u"\xD83D\x41\0z", 4), WString()}) {
+      LogRecord record;
+      record.message = text;
+      record.protectionMode = mode;
+      EXPECT_EQ(mode == 0 || text.empty() ? RC_OK : 0xE0010045u, EncodeMessageText(record))
+          << "mode " << mode;
+      EXPECT_EQ(text, record.message);
+      EXPECT_EQ(mode, record.protectionMode);
+    }
   }
 }
 
@@ -122,16 +118,8 @@ TEST_F(ProtectedTextTest, ScrambledTextsUnscrambleWithTheTableAndFixTheMode) {
   std::string longUtf8 = "a";
   for (int i = 0; i < 150; ++i) longUtf8 += "\xC3\xBC";
   for (int i = 0; i < 8; ++i) EXPECT_EQ(longUtf8, Read(Make(1, WString(150, u'\u00FC'), 1)));
-
-  for (auto [mode, kept] :
-       {std::pair{2u, 2u}, std::pair{5u, 1u}, std::pair{7u, 1u}, std::pair{0xFFFFFFFFu, 1u}}) {
-    LogRecord record;
-    record.message = u"secret";
-    record.protectionMode = mode;
-    ASSERT_EQ(RC_OK, EncodeMessageText(record));
-    EXPECT_EQ(kept, record.protectionMode);
-    EXPECT_EQ(u'a', record.message[0]);
-    EXPECT_EQ(Payload("secret"), Read(record.message));
+  for (auto [mode, kept] : {std::pair{2u, 2u}, std::pair{5u, 1u}, std::pair{0xFFFFFFFFu, 1u}}) {
+    EXPECT_EQ(Payload("secret"), Read(Make(mode, u"secret", kept)));
   }
 }
 
@@ -146,125 +134,84 @@ TEST_F(ProtectedTextTest, PublicKeyTextsDecryptWithThePrivateKeyInWholeBlocks) {
             Read(Make(3, WString(u"\u4E2D\U0001F600 ") + WString(600, u'z'), 3)));
 }
 
-TEST_F(ProtectedTextTest, SessionTextsCarryTheLengthAndTheKeyRecordsTag) {
-  const WString& line = ProcessSession().keyRecordLine;
-  const std::size_t msg = line.find(u" MSG:c");
-  ASSERT_NE(WString::npos, msg);
-  const WString tag = line.substr(msg + 6, 20);
+TEST_F(ProtectedTextTest, SessionTextsCarryNAndTheKeyRecordsTagDecryptWithTheKeyItCarriesAndNeedAKey) {
+  const WString& line = ProcessSession().line;
+  EXPECT_EQ(0u, line.find(u"[ZUN.LOG.SM] ALL "));
+  EXPECT_NE(WString::npos, line.find(ToUtf16(" PID:" + std::to_string(CurrentProcessId()) + " THID:")));
+  EXPECT_EQ(test::Bytes(ProcessSession().key.data(), ProcessSession().key.size()), sessionKey_);
   std::string digits = std::to_string(SessionTag());
-  EXPECT_EQ(digits.insert(0, 20 - digits.size(), '0'), test::Ascii(tag));
-
-  const WString abc = Make(4, u"abc", 4);
-  EXPECT_EQ(u'd' + tag + u"0000000004", abc.substr(0, 31));
-  EXPECT_EQ(31u + 12u, abc.size());
-  EXPECT_EQ(Payload("abc"), Read(abc));
-  const WString seven = Make(4, u"abcdefg", 4);  // n = 8: one block, no padding block
-  EXPECT_EQ(u'd' + tag + u"0000000008", seven.substr(0, 31));
-  EXPECT_EQ(31u + 12u, seven.size());
-  EXPECT_EQ(Payload("abcdefg"), Read(seven));
-  const WString eight = Make(4, u"abcdefgh", 4);  // n = 9: two blocks
-  EXPECT_EQ(31u + 24u, eight.size());
-  EXPECT_EQ(Payload("abcdefgh"), Read(eight));
-}
-
-TEST_F(ProtectedTextTest, InvalidUtf16FailsInEveryProtectingModeAndChangesNothing) {
-  for (ProtectionMode mode : {1u, 2u, 3u, 4u, 7u}) {
-    for (const WString& bad : {WString(u"ok\xD800"), WString(u"\xDC00ok"), WString(u"\xD83D\x0041")}) {
-      LogRecord record;
-      record.message = bad;
-      record.protectionMode = mode;
-      EXPECT_EQ(RC_INVALID_DATA, EncodeMessageText(record)) << "mode " << mode;
-      EXPECT_EQ(bad, record.message);
-      EXPECT_EQ(mode, record.protectionMode);
-    }
+  EXPECT_EQ(digits.insert(0, 20 - digits.size(), '0'), tag_);
+  // n counts the tag byte: 8 fills one block exactly, 9 needs a second.
+  for (auto [text, n, size] :
+       {std::tuple{u"abc", "4", 43u}, std::tuple{u"abcdefg", "8", 43u}, std::tuple{u"abcdefgh", "9", 55u}}) {
+    const WString out = Make(4, text, 4);
+    EXPECT_EQ(ToUtf16("d" + tag_ + "000000000" + n), out.substr(0, 31));
+    EXPECT_EQ(size, out.size());
+    EXPECT_EQ(Payload(ToUtf8(text)), Read(out));
   }
-}
 
-TEST_F(ProtectedTextTest, SessionTextsNeedASessionKeyOfFourTo56Bytes) {
-  const std::vector<std::uint8_t>& key = ProcessSession().key;
-  LogRecord record;
-  record.message = u"before the log system";
+  LogRecord record;  // as before the log system made a key
+  record.message = u"early";
   record.protectionMode = 4;
   ASSERT_EQ(RC_OK, SetSessionKey(nullptr, 0));
   EXPECT_EQ(RC_NOT_SUPPORTED, EncodeMessageText(record));
-  ASSERT_EQ(RC_OK, SetSessionKey(key.data(), 3));
-  EXPECT_EQ(RC_NOT_SUPPORTED, EncodeMessageText(record));
-  EXPECT_EQ(u"before the log system", record.message);
-  EXPECT_EQ(RC_INVALID_PARAMETER, SetSessionKey(key.data(), 57));
-
-  ASSERT_EQ(RC_OK, SetSessionKey(key.data(), key.size()));
-  ASSERT_EQ(RC_OK, EncodeMessageText(record));
-  EXPECT_EQ(Payload("before the log system"), Read(record.message));
+  EXPECT_EQ(u"early", record.message);
+  EXPECT_EQ(RC_INVALID_PARAMETER, SetSessionKey(ProcessSession().key.data(), 57));
+  ASSERT_EQ(RC_OK, SetSessionKey(ProcessSession().key.data(), kSessionKeySize));
+  EXPECT_EQ(Payload("abc"), Read(Make(4, u"abc", 4)));
 }
 
-TEST_F(ProtectedTextTest, KeyRecordLineCarriesTheSessionKeyForThePrivateKeyHolder) {
-  const WString& line = ProcessSession().keyRecordLine;
-  EXPECT_EQ(0u, line.find(u"[ZUN.LOG.SM] ALL "));
-  EXPECT_NE(WString::npos, line.find(ToUtf16(" PID:" + std::to_string(CurrentProcessId()) + " THID:")));
-  const WString marker = u" ID:ZUN.LOG.SM:0.0.0.0 MSG:";
-  const std::size_t msg = line.find(marker);
-  ASSERT_NE(WString::npos, msg);
-
-  const WString record = line.substr(msg + marker.size());
-  ASSERT_EQ(366u, record.size());
-  EXPECT_EQ(u'c', record[0]);
-  const std::string payload = Read(WStringView(record).substr(21));
-  ASSERT_EQ(57u, payload.size()) << "tag byte and 56 base64 characters";
-  bool ok = false;
-  EXPECT_EQ(sessionKey_, test::DecodeBase64(ToUtf16(payload.substr(1)), &ok));
+TEST(RsaPublicKey, HasAnOddExponentAndRefusesBadInput) {
+  EXPECT_EQ(1u, PublicKeyExponent() % 2);
+  EXPECT_TRUE(!test::BuiltWithDevelopmentKey() || PublicKeyExponent() != 65537u);
+  RsaPublicKey key;
+  std::vector<std::uint8_t> out;
+  const std::uint8_t bytes[246] = {};
+  EXPECT_EQ(RC_NOT_INITIALISED, key.EncryptBlock(bytes, 1, out));
+  EXPECT_EQ(RC_INVALID_PARAMETER, key.SetKey(PublicKeyModulus(), 0));
+  ASSERT_EQ(RC_OK, key.SetKey(PublicKeyModulus(), kPublicKeyModulusSize));
+  EXPECT_EQ(RC_INVALID_PARAMETER, key.EncryptBlock(bytes, 246, out));
 }
 
-// Many threads encode in every mode at once, sharing the generator, the
-// session key and the RSA key, while one more keeps storing the same session
-// key and building key records. Each text must decode to its own payload;
-// under ThreadSanitizer any access a lock does not order shows.
+// Threads encode in every mode at once, sharing the generator, the session
+// key and the RSA key, while one more keeps storing the session key and
+// making key records; each text must decode to its own payload.
 TEST_F(ProtectedTextTest, ConcurrentEncodingInAllModesGivesOnlyWellFormedTexts) {
   constexpr int kThreads = 8, kPerThread = 30;
   const ProtectionMode modes[] = {0, 1, 2, 3, 4, 9};
-  auto text = [](int t, int i) {
-    return "thread " + std::to_string(t) + " record " + std::to_string(i) + std::string(i * 13 % 300, 'x');
-  };
+  const char16_t forms[] = {u'r', u'a', u'a', u'b', u'd', u'a'};
+  auto text = [](int k) { return "record " + std::to_string(k) + std::string(k * 13 % 300, 'x'); };
   std::barrier start(kThreads + 1);
   std::atomic<bool> done{false};
-  std::vector<std::vector<LogRecord>> results(kThreads);
-  std::vector<std::thread> threads;
-  threads.emplace_back([&] {
-    const std::vector<std::uint8_t>& key = ProcessSession().key;
+  std::vector<WString> results(kThreads * kPerThread);
+  std::thread keeper([&] {
     start.arrive_and_wait();
-    while (!done.load()) {
-      EXPECT_EQ(RC_OK, SetSessionKey(key.data(), key.size()));
-      WString keyRecord;
+    for (WString keyRecord; !done.load(); keyRecord.clear()) {
+      EXPECT_EQ(RC_OK, SetSessionKey(ProcessSession().key.data(), ProcessSession().key.size()));
       EXPECT_EQ(RC_OK, MakeKeyRecordText(keyRecord));
       EXPECT_EQ(366u, keyRecord.size());
     }
   });
+  std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       start.arrive_and_wait();
-      for (int i = 0; i < kPerThread; ++i) {
+      for (int k = t * kPerThread; k < (t + 1) * kPerThread; ++k) {
         LogRecord record;
-        record.message = ToUtf16(text(t, i));
-        record.protectionMode = modes[(t + i) % 6];
+        record.message = ToUtf16(text(k));
+        record.protectionMode = modes[k % 6];
         EXPECT_EQ(RC_OK, EncodeMessageText(record));
-        results[t].push_back(std::move(record));
+        results[k] = std::move(record.message);
       }
     });
   }
-  for (std::size_t j = 1; j < threads.size(); ++j) threads[j].join();
+  for (auto& thread : threads) thread.join();
   done.store(true);
-  threads[0].join();
-
-  for (int t = 0; t < kThreads; ++t) {
-    for (int i = 0; i < kPerThread; ++i) {
-      const WString& message = results[t][i].message;
-      const ProtectionMode mode = modes[(t + i) % 6];
-      if (mode == 0) {
-        EXPECT_EQ(ToUtf16(text(t, i)), message);
-      } else {
-        EXPECT_EQ(mode == 3 ? u'b' : mode == 4 ? u'd' : u'a', message[0]);
-        EXPECT_EQ(Payload(text(t, i)), Read(message)) << "thread " << t << " record " << i;
-      }
-    }
+  keeper.join();
+  for (int k = 0; k < kThreads * kPerThread; ++k) {
+    ASSERT_EQ(forms[k % 6], results[k][0]) << "record " << k;
+    EXPECT_EQ(modes[k % 6] == 0 ? text(k) : Payload(text(k)),
+              modes[k % 6] == 0 ? ToUtf8(results[k]) : Read(results[k]));
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <barrier>
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,13 +26,14 @@ struct Nrand48 {
 
 TEST(RandomGenerator, FollowsTheCLibrarySequenceFromTheSameState) {
   srand48(1);  // the state a fresh generator starts from
+  std::uint32_t words[51];
+  for (auto& w : words) w = static_cast<std::uint32_t>(lrand48());
   RandomGenerator fresh;
-  for (int i = 0; i < 50; ++i) {
-    std::uint8_t w[4];
-    fresh.Fill(w, 4);
-    ASSERT_EQ(static_cast<std::uint32_t>(lrand48()),
-              w[0] | (w[1] << 8) | (w[2] << 16) | (std::uint32_t{w[3]} << 24));
-  }
+  std::uint8_t bytes[203];
+  fresh.Fill(bytes, sizeof(bytes));
+  // Little-endian words, the first giving only its upper three bytes.
+  for (int j = 1; j <= 203; ++j)
+    ASSERT_EQ(static_cast<std::uint8_t>(words[j / 4] >> (8 * (j % 4))), bytes[j - 1]) << j;
   for (std::uint64_t start : {0x0ull, 0xFFFFFFFFFFFFull, 0x123456789ABCull}) {
     RandomGenerator generator(start);
     Nrand48 reference(start);
@@ -40,71 +42,32 @@ TEST(RandomGenerator, FollowsTheCLibrarySequenceFromTheSameState) {
   }
 }
 
-TEST(RandomGenerator, FillPutsTheUpperBytesOfAPartialWordFirst) {
-  for (std::size_t count : {1u, 3u, 4u, 7u, 40u}) {
-    RandomGenerator generator(0xBEEF);
-    Nrand48 reference(0xBEEF);
-    std::vector<std::uint8_t> bytes(count), expected;
-    generator.Fill(bytes.data(), count);
-    if (count % 4 != 0) {
-      const std::uint32_t w = reference.Next();
-      for (std::size_t b = 4 - count % 4; b < 4; ++b)
-        expected.push_back(static_cast<std::uint8_t>(w >> (8 * b)));
-    }
-    for (std::size_t g = 0; g < count / 4; ++g) {
-      const std::uint32_t w = reference.Next();
-      for (int b = 0; b < 4; ++b) expected.push_back(static_cast<std::uint8_t>(w >> (8 * b)));
-    }
-    EXPECT_EQ(expected, bytes) << count << " bytes";
-    EXPECT_EQ(reference.State(), generator.State()) << count << " bytes";  // 40 bytes: ten steps
-  }
-}
-
-TEST(RandomGenerator, StirStepsThenAddsEachByteModulo2To48) {
-  const std::uint8_t bytes[] = {0x00, 0xFF, 0x80, 0x01};
-  for (std::uint64_t start : {RandomGenerator::kInitialState, std::uint64_t{0xFFFFFFFFFFFF}}) {
-    RandomGenerator generator(start);
-    generator.Stir(bytes, sizeof(bytes));
-    Nrand48 reference(start);
-    for (std::uint8_t b : bytes) {
-      reference.Next();
-      reference = Nrand48((reference.State() + b) & 0xFFFFFFFFFFFFull);
-    }
-    EXPECT_EQ(reference.State(), generator.State());
-  }
-}
-
 TEST(RandomGenerator, SeedingStirsFreshSystemValuesIntoTheProcessGenerator) {
-  using Blocks = std::vector<std::vector<std::uint8_t>>;
   auto collect = [] {
-    Blocks blocks;
+    std::string all;
     CollectRandomSources(
-        [](const void* bytes, std::size_t count, void* context) {
-          const auto* p = static_cast<const std::uint8_t*>(bytes);
-          static_cast<Blocks*>(context)->emplace_back(p, p + count);
+        [](const void* data, std::size_t count, void* context) {
+          static_cast<std::string*>(context)->append(static_cast<const char*>(data), count);
         },
-        &blocks);
-    return blocks;
+        &all);
+    return all;
   };
-  const Blocks first = collect(), second = collect();
-  ASSERT_EQ(4u, first.size()) << "clocks, resource usage, system information, kernel bytes";
-  EXPECT_EQ(16u, first.back().size());
-  EXPECT_NE(first.front(), second.front());
-  EXPECT_NE(first.back(), second.back());
-  int a = 0, b = 0;
-  EXPECT_NE(MixedSeedWord(&a), MixedSeedWord(&b));
-
+  const std::string first = collect();
+  EXPECT_GE(first.size(), 16u) << "at least the kernel's random bytes";
+  EXPECT_NE(first, collect());
   const std::uint64_t before = ProcessRandomGenerator().State();
   SeedRandomAtLoad();
   EXPECT_NE(before, ProcessRandomGenerator().State());
 }
 
-// After T threads drew N words each, the state must be that of T*N steps:
-// a lost or repeated step shows, and so does, under ThreadSanitizer, any
-// unlocked access.
+// A lost or repeated step shows in the final state, a lost increment in the
+// counter that only a sleeping lock guards; unlocked access shows under
+// ThreadSanitizer.
 TEST(RandomGenerator, ConcurrentDrawsEachTakeTheirOwnStep) {
   constexpr int kThreads = 6, kDraws = 2000;
   RandomGenerator generator(0x42);
+  SpinLock sleeping(1);
+  long counter = 0;
   std::barrier start(kThreads);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
@@ -112,39 +75,17 @@ TEST(RandomGenerator, ConcurrentDrawsEachTakeTheirOwnStep) {
       start.arrive_and_wait();
       std::uint8_t word[4];
       for (int i = 0; i < kDraws; ++i) (i + t) % 2 == 0 ? generator.Fill(word, 4) : void(generator.Byte());
+      for (int i = 0; i < 100; ++i) {
+        SpinLockGuard guard(sleeping);
+        ++counter;
+      }
     });
   }
   for (auto& thread : threads) thread.join();
   Nrand48 reference(0x42);
   for (int i = 0; i < kThreads * kDraws; ++i) reference.Next();
   EXPECT_EQ(reference.State(), generator.State());
-}
-
-TEST(SpinLock, ExcludesOtherHoldersWithAndWithoutSleeping) {
-  SpinLock yielding, sleeping(1);
-  {
-    SpinLockGuard guard(yielding);
-    EXPECT_FALSE(yielding.TryLock());
-  }
-  EXPECT_TRUE(yielding.TryLock());
-  yielding.Unlock();
-
-  for (auto [lock, rounds] : {std::pair{&yielding, 3000}, std::pair{&sleeping, 100}}) {
-    long counter = 0;  // only the lock protects it
-    std::barrier start(4);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-      threads.emplace_back([&] {
-        start.arrive_and_wait();
-        for (int i = 0; i < rounds; ++i) {
-          SpinLockGuard guard(*lock);
-          ++counter;
-        }
-      });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(4 * rounds, counter);
-  }
+  EXPECT_EQ(kThreads * 100, counter);
 }
 
 }  // namespace
