@@ -4,119 +4,127 @@
 
 #include <vector>
 
+#include "config/config_reader.h"
+#include "config/config_value.h"
 #include "support/test_support.h"
 
 namespace zun {
 namespace {
 
-TEST(ConfigDocumentTest, SectionsEnumerateByTheirUtf16LittleEndianBytes) {
+using Items = std::vector<WString>;
+
+TEST(ConfigDocumentTest, SectionsEnumerateByBytesAndDuplicatesAreRefused) {
   ConfigDocument document;
   // U+0141 is 41 01 on disk and U+0240 is 40 02: by bytes U+0240 comes
   // first although its code unit is larger.
-  for (const WStringView name : {WStringView(u"b"), WStringView(u"ab"), WStringView(u"\u0141"),
-                                 WStringView(u"a"), WStringView(u"B"), WStringView(u"\u0240")}) {
+  for (const char16_t* name : {u"b", u"ab", u"\u0141", u"a", u"B", u"\u0240"}) {
     ASSERT_RC(RC_OK, document.CreateSection(name));
   }
-  std::vector<WString> names;
+  Items names;
   ConfigSectionEnumerator e = document.EnumerateSections();
   ConfigSectionRef s;
   for (; e.Current(&s) == RC_OK; e.Next()) names.push_back(s->Name());
-  EXPECT_EQ((std::vector<WString>{u"\u0240", u"\u0141", u"B", u"a", u"ab", u"b"}), names);
-
+  EXPECT_EQ((Items{u"\u0240", u"\u0141", u"B", u"a", u"ab", u"b"}), names);
   EXPECT_RC(RC_NO_MORE_ITEMS, e.Current(&s));
-  EXPECT_RC(RC_INFO_NOTHING_TO_DO, e.Next());
-  e.Reset();
-  EXPECT_RC(RC_OK, e.Next());
-  ASSERT_RC(RC_OK, e.Current(&s));
-  EXPECT_EQ(u"\u0141", s->Name());
-}
 
-TEST(ConfigDocumentTest, DuplicatesAreRefusedAndAbsentNamesReportedAsNotPresent) {
-  ConfigDocument document;
-  ConfigSectionRef section, other, found;
-  ASSERT_RC(RC_OK, document.CreateSection(u"root", &section));
-  ASSERT_RC(RC_OK, ConfigSection::Create(u"root", &other));
+  ConfigSectionRef other;
+  ASSERT_RC(RC_OK, ConfigSection::Create(u"a", &other));
   EXPECT_RC(RC_TABLE_ERROR_37, document.AddSection(other));
-  ASSERT_RC(RC_OK, document.FindSection(u"root", &found));
-  EXPECT_EQ(section, found);
-  EXPECT_RC(RC_ITEM_NOT_PRESENT, document.FindSection(u"Root", &found));
-  EXPECT_RC(RC_ITEM_NOT_PRESENT, document.FindSection(u" root", &found));
-
-  ConfigKeyRef key, twin, lower;
+  EXPECT_RC(RC_ITEM_NOT_PRESENT, document.FindSection(u"A ", &s));
+  ASSERT_RC(RC_OK, document.FindSection(u"a", &s));
+  ConfigKeyRef key, twin;
   ASSERT_RC(RC_OK, ConfigKey::Create(u"Severity", &key));
   ASSERT_RC(RC_OK, ConfigKey::Create(u"Severity", &twin));
-  ASSERT_RC(RC_OK, ConfigKey::Create(u"severity", &lower));
-  ASSERT_RC(RC_OK, section->AddKey(key));
-  EXPECT_RC(RC_TABLE_ERROR_36, section->AddKey(twin));
-  EXPECT_RC(RC_OK, section->AddKey(lower));
-  EXPECT_RC(RC_ITEM_NOT_PRESENT, section->FindKey(u"SEVERITY", &key));
+  ASSERT_RC(RC_OK, s->AddKey(key));
+  EXPECT_RC(RC_TABLE_ERROR_36, s->AddKey(twin));
+  EXPECT_RC(RC_ITEM_NOT_PRESENT, s->FindKey(u"SEVERITY", &key));
 }
 
-TEST(ConfigDocumentTest, ReferencesOutliveTheDocument) {
-  ConfigSectionRef section;
-  ConfigKeyRef key;
-  {
-    ConfigDocument document;
-    ASSERT_RC(RC_OK, document.CreateSection(u"appender", &section));
-    ASSERT_RC(RC_OK, section->SetValue(u"FileName", u"x.log"));
-    ASSERT_RC(RC_OK, section->FindKey(u"FileName", &key));
-    document.Clear();
-    EXPECT_RC(RC_ITEM_NOT_PRESENT, document.FindSection(u"appender", nullptr));
-  }
-  EXPECT_EQ(u"appender", section->Name());
-  section.reset();
-  EXPECT_EQ(1, key.use_count());
-  EXPECT_EQ(u"x.log", key->Value());
-}
+TEST(ConfigSectionTest, SetValueQuotesAndTypedReadsTellAbsentFromEmpty) {
+  ConfigDocument document;
+  MemoryLineSource source(u"[s]\nEmpty =\nOne = \"a b\"\n; who gets it\nMany = x \"y z\"\n");
+  ASSERT_RC(RC_OK, ParseDocument(document, source));
+  const ConfigSectionRef section = document.Sections().at(u"s");
 
-TEST(ConfigSectionTest, SetValueStoresTheQuotedFormAndKeepsComments) {
-  ConfigSectionRef section;
-  ASSERT_RC(RC_OK, ConfigSection::Create(u"file", &section));
-  ASSERT_RC(RC_OK, section->SetValue(u"FileName", uR"(C:\Logs\a b.log)"));
-  WString value;
-  ASSERT_RC(RC_OK, section->GetValue(u"FileName", &value));
-  EXPECT_EQ(uR"("C:\Logs\a b.log")", value);
-
-  // Over an existing list key: the comment stays, the list goes.
-  ConfigKeyRef list;
-  ASSERT_RC(RC_OK, ConfigKey::Create(u"AddAppenders", &list));
-  ASSERT_RC(RC_OK, list->Set(u"AddAppenders", u"who gets it", u""));
-  SplitValueResult parsed;
-  ASSERT_RC(RC_OK, SplitValue(u"a b", &parsed));
-  ASSERT_RC(RC_OK, list->SetParsedValue(std::move(parsed)));
-  ASSERT_RC(RC_OK, section->AddKey(list));
-  ASSERT_RC(RC_OK, section->SetValue(u"AddAppenders", u"single"));
-  EXPECT_EQ(u"single", list->Value());
-  EXPECT_EQ(KeyKind::kSingle, list->Kind());
-  EXPECT_TRUE(list->Items().empty());
-  EXPECT_EQ(u"who gets it", list->Comment());
-}
-
-TEST(ConfigSectionTest, TypedReadsTellAbsentKeysFromEmptyValues) {
-  ConfigSectionRef section;
-  ASSERT_RC(RC_OK, ConfigSection::Create(u"s", &section));
-  for (const auto& [name, text] :
-       {std::pair(u"Empty", u""), std::pair(u"One", uR"("a b")"), std::pair(u"Many", uR"(x "y z")")}) {
-    ConfigKeyRef key;
-    SplitValueResult parsed;
-    ASSERT_RC(RC_OK, ConfigKey::Create(name, &key));
-    ASSERT_RC(RC_OK, SplitValue(text, &parsed));
-    ASSERT_RC(RC_OK, key->SetParsedValue(std::move(parsed)));
-    ASSERT_RC(RC_OK, section->AddKey(key));
-  }
-  WString value = u"default";
-  EXPECT_RC(RC_ITEM_NOT_PRESENT, section->GetValue(u"Missing", &value));
-  EXPECT_EQ(u"default", value);
-
-  std::vector<WString> items{u"default"};
+  Items items{u"default"};
   EXPECT_RC(RC_ITEM_NOT_PRESENT, section->GetList(u"Missing", &items));
   EXPECT_EQ(1u, items.size());
   EXPECT_RC(RC_OK, section->GetList(u"Empty", &items));
   EXPECT_TRUE(items.empty());
   EXPECT_RC(RC_OK, section->GetList(u"One", &items));
-  EXPECT_EQ((std::vector<WString>{u"a b"}), items);
+  EXPECT_EQ((Items{u"a b"}), items);
   EXPECT_RC(RC_OK, section->GetList(u"Many", &items));
-  EXPECT_EQ((std::vector<WString>{u"x", u"y z"}), items);
+  EXPECT_EQ((Items{u"x", u"y z"}), items);
+  WString value = u"default";
+  EXPECT_RC(RC_ITEM_NOT_PRESENT, section->GetValue(u"Missing", &value));
+  EXPECT_EQ(u"default", value);
+
+  // Over an existing list key: the comment stays, the list goes.
+  ASSERT_RC(RC_OK, section->SetValue(u"Many", u"single one"));
+  const ConfigKeyRef& many = section->Keys().at(u"Many");
+  EXPECT_EQ(u"\"single one\"", many->Value());
+  EXPECT_EQ(KeyKind::kSingle, many->Kind());
+  EXPECT_TRUE(many->Items().empty());
+  EXPECT_EQ(u" who gets it", many->Comment());
+}
+
+TEST(SplitValueTest, TokensQuotesAndInlineComments) {
+  struct Case {
+    WStringView text, value;
+    Items items;  // empty for a single value
+    WStringView inlineComment;
+  };
+  const Case cases[] = {
+      {uR"(C:\logs\a.log)", uR"(C:\logs\a.log)", {}, u""},
+      {uR"("")", u"", {}, u""},
+      {uR"(pre" fix")", u"pre fix", {}, u""},
+      {uR"("say \"hi\" now")", uR"(say "hi" now)", {}, u""},
+      {uR"("a\\"b")", uR"(a"b)", {}, u""},
+      {uR"(\"abc")", uR"(\abc)", {}, u""},
+      {u"a\tb", u"a b", {u"a", u"b"}, u""},
+      // A comma does not separate but makes the item need quotes.
+      {u"x, y", uR"("x," y)", {u"x,", u"y"}, u""},
+      {uR"(a "")", u"a ", {u"a", u""}, u""},
+      {uR"("a;b";c ; d)", u"a;b", {}, u"c ; d"},
+      {uR"(v ;"unbalanced)", u"v", {}, uR"("unbalanced)"},
+  };
+  for (const Case& c : cases) {
+    SplitValueResult r;
+    ASSERT_RC(RC_OK, SplitValue(c.text, &r)) << ToUtf8(c.text);
+    EXPECT_EQ(c.value, r.value) << ToUtf8(c.text);
+    EXPECT_EQ(c.items.empty() ? KeyKind::kSingle : KeyKind::kList, r.kind) << ToUtf8(c.text);
+    EXPECT_EQ(c.items, r.items) << ToUtf8(c.text);
+    EXPECT_EQ(c.inlineComment, r.inlineComment) << ToUtf8(c.text);
+  }
+
+  for (const WStringView bad : {WStringView(uR"("x"y)"), WStringView(uR"("x)"), WStringView(uR"("x"")"),
+                                WStringView(uR"("abc\")"), WStringView(uR"(a "b c)")}) {
+    SplitValueResult r;
+    r.value = u"untouched";
+    EXPECT_RC(RC_TEXT_ERROR_19, SplitValue(bad, &r)) << ToUtf8(bad);
+    EXPECT_EQ(u"untouched", r.value);
+  }
+}
+
+TEST(QuoteValueTest, QuotesOnlyWhatWouldNotReadBackAsOneToken) {
+  const std::pair<WStringView, WStringView> cases[] = {
+      {u"plain", u"plain"},
+      {u"", u""},
+      {u"a,b", u"\"a,b\""},
+      {u"\t padded ", u"\"\t padded \""},
+      {uR"(C:\Program Files\a.log)", uR"("C:\Program Files\a.log")"},
+      {uR"(he said "no"; then left)", uR"("he said \"no\"; then left")"},
+      {u"\"", uR"("\"")"},
+  };
+  for (const auto& [text, quoted] : cases) {
+    WString out;
+    SplitValueResult back;
+    ASSERT_RC(RC_OK, QuoteValue(text, &out));
+    EXPECT_EQ(quoted, out);
+    ASSERT_RC(RC_OK, SplitValue(out, &back)) << ToUtf8(out);
+    EXPECT_EQ(KeyKind::kSingle, back.kind) << ToUtf8(text);
+    EXPECT_EQ(text, back.value);
+  }
 }
 
 }  // namespace
