@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <utility>
+
 #include "appenders/custom_layout.h"
 #include "appenders/standard_layout.h"
 #include "config/config_reader.h"
+#include "config/config_writer.h"
 #include "core/log_record.h"
+#include "core/severity.h"
 #include "platform/clock.h"
 #include "platform/names.h"
 #include "support/test_support.h"
@@ -15,28 +20,28 @@ namespace {
 
 LogRecord MakeRecord() {
   LogRecord record;
-  record.loggerName = u"root";
-  record.severity = kSeverityError;
-  record.message = u"disk full";
+  record.loggerName = u"app.net";
+  record.severity = kSeverityWarn;
+  record.message = u"hello";
   EXPECT_EQ(0u, CalendarToFileTime({2019, 3, 7, 8, 5, 9, 42, 0}, &record.time));
-  record.fileId = u"main";
+  record.fileId = u"main.cpp";
   record.line = 12;
   record.buildNumber = 3;
   record.revision = 4;
   record.product = 5;
-  record.threadId = 21;
-  record.processId = 20;
+  record.threadId = 77;
+  record.processId = 4000000000u;
   return record;
 }
 
+// The first section of configuration text, read as the reader reads files.
 ConfigSectionRef SectionFromText(WStringView text) {
   ConfigDocument document;
   MemoryLineSource source(text);
   EXPECT_RC(RC_OK, ParseDocument(document, source));
-  ConfigSectionRef section;
-  ConfigSectionEnumerator sections = document.EnumerateSections();
-  EXPECT_RC(RC_OK, sections.Current(&section));
-  return section;
+  EXPECT_TRUE(document.Errors().empty());
+  return document.Sections().empty() ? std::make_shared<ConfigSection>()
+                                     : document.Sections().begin()->second;
 }
 
 WString ValueOf(const ConfigSection& section, WStringView key) {
@@ -45,16 +50,28 @@ WString ValueOf(const ConfigSection& section, WStringView key) {
   return value;
 }
 
-TEST(StandardLayout, RendersTheStandardMessageLineByteForByte) {
-  StandardLayout layout(u"std");
-  LogRecord variants[4] = {MakeRecord(), MakeRecord(), MakeRecord(), MakeRecord()};
-  variants[1].revisionText = u"r9";
-  variants[2].message.clear();
-  variants[2].fileId.clear();
-  variants[3].message.assign(3000, u'x');
-  variants[3].severity = 12345;
-  variants[3].line = 0xFFFFFFFFu;
+std::unique_ptr<CustomLayout> LayoutWithFormat(WStringView format) {
+  WString quoted;
+  EXPECT_RC(RC_OK, QuoteValue(format, &quoted));
+  auto layout = std::make_unique<CustomLayout>(u"L");
+  EXPECT_RC(RC_OK, layout->LoadConfig(*SectionFromText(u"[L]\nLayoutType = Custom\nFormat = " + quoted)));
+  return layout;
+}
 
+WString RenderWith(WStringView format, const LogRecord& record) {
+  WString out = u"stale";
+  EXPECT_RC(RC_OK, LayoutWithFormat(format)->Render(out, record));
+  return out;
+}
+
+TEST(StandardLayout, RendersTheStandardMessageLineAndChecksAndSavesItsType) {
+  StandardLayout layout(u"plain");
+  LogRecord variants[2] = {MakeRecord(), MakeRecord()};
+  variants[1].revisionText = u"r9";
+  variants[1].message.assign(3000, u'x');
+  variants[1].fileId.clear();
+  variants[1].severity = 12345;
+  variants[1].line = 0xFFFFFFFFu;
   WString out = u"previous line that must go";
   for (const LogRecord& record : variants) {
     WString expected;
@@ -62,66 +79,37 @@ TEST(StandardLayout, RendersTheStandardMessageLineByteForByte) {
     ASSERT_RC(RC_OK, layout.Render(out, record));
     EXPECT_EQ(expected, out);
   }
-  EXPECT_EQ(u"[root] ERROR 2019-03-07 08:05:09,042 " + GetCachedHostName() +
-                u" PID:20 THID:21 ID:main:12.3.4.5 MSG:disk full",
-            (layout.Render(out, variants[0]), out));
-}
-
-TEST(StandardLayout, UnconvertibleTimeFailsWithAnEmptyLine) {
-  StandardLayout layout(u"std");
-  LogRecord record = MakeRecord();
-  record.time = ~FileTime{0};
-  WString out = u"old";
-  EXPECT_RC(RC_INVALID_TIME, layout.Render(out, record));
+  variants[0].time = ~FileTime{0};
+  EXPECT_RC(RC_INVALID_TIME, layout.Render(out, variants[0]));
   EXPECT_EQ(u"", out);
-}
-
-TEST(StandardLayout, LayoutTypeMayBeAbsentButNotAnotherKind) {
-  StandardLayout layout(u"std");
-  EXPECT_RC(RC_OK, layout.LoadConfig(*SectionFromText(u"[std]\nType = Layout\n")));
-  EXPECT_RC(RC_OK, layout.LoadConfig(*SectionFromText(u"[std]\nLayoutType = Standard\n")));
-  EXPECT_RC(RC_LAYOUT_TYPE_MISMATCH, layout.LoadConfig(*SectionFromText(u"[std]\nLayoutType = Custom\n")));
-  EXPECT_RC(RC_LAYOUT_TYPE_MISMATCH, layout.LoadConfig(*SectionFromText(u"[std]\nLayoutType = standard\n")));
-  EXPECT_RC(RC_LAYOUT_TYPE_MISMATCH, layout.LoadConfig(*SectionFromText(u"[std]\nLayoutType =\n")));
-}
-
-TEST(StandardLayout, HasNeitherHeaderNorFooterAndSavesItsType) {
-  StandardLayout layout(u"plain");
   WString text = u"untouched";
   EXPECT_RC(RC_OK, layout.GetHeader(text));
   EXPECT_RC(RC_OK, layout.GetFooter(text));
   EXPECT_EQ(u"untouched", text);
 
+  EXPECT_RC(RC_OK, layout.LoadConfig(*SectionFromText(u"[std]\nType = Layout\n")));
+  for (const WStringView type : {u"Custom", u"standard", u""}) {
+    EXPECT_RC(RC_LAYOUT_TYPE_MISMATCH,
+              layout.LoadConfig(*SectionFromText(u"[std]\nLayoutType = " + WString(type) + u"\n")));
+  }
   ConfigDocument document;
   ASSERT_RC(RC_OK, ExportLayoutSection(layout, document));
-  ConfigSectionRef section;
-  ASSERT_RC(RC_OK, document.FindSection(u"plain", &section));
+  const ConfigSectionRef section = document.Sections().at(u"plain");
   EXPECT_EQ(2u, section->Keys().size());
   EXPECT_EQ(u"Layout", ValueOf(*section, u"Type"));
   EXPECT_EQ(u"Standard", ValueOf(*section, u"LayoutType"));
-  // A second layout of the same name cannot be exported into that document.
-  EXPECT_RC(RC_TABLE_ERROR_37, ExportLayoutSection(StandardLayout(u"plain"), document));
-
-  // The saved section configures a new standard layout again.
-  StandardLayout copy(u"plain");
-  EXPECT_RC(RC_OK, copy.LoadConfig(*section));
+  EXPECT_RC(RC_OK, layout.LoadConfig(*section));
 }
 
 TEST(CreateLayout, MakesTheKindTheTypeNames) {
   LayoutRef layout;
   ASSERT_RC(RC_OK, CreateLayout(u"Standard", u"a", &layout));
   EXPECT_NE(nullptr, dynamic_cast<StandardLayout*>(layout.get()));
-  EXPECT_EQ(u"a", layout->Name());
-
   ASSERT_RC(RC_OK, CreateLayout(u"Custom", u"", &layout));
-  auto* custom = dynamic_cast<CustomLayout*>(layout.get());
-  ASSERT_NE(nullptr, custom);
-  EXPECT_EQ(u"", layout->Name());
-  // Unconfigured, it renders nothing and has no header.
-  WString out = u"x";
+  ASSERT_NE(nullptr, dynamic_cast<CustomLayout*>(layout.get()));
+  WString out = u"x";  // unconfigured, it renders nothing
   EXPECT_RC(RC_OK, layout->Render(out, MakeRecord()));
   EXPECT_EQ(u"", out);
-
   for (const WStringView type : {u"Fw", u"custom", u"", u"Standard "}) {
     LayoutRef none;
     EXPECT_RC(RC_LAYOUT_NOT_FOUND, CreateLayout(type, u"b", &none)) << ToUtf8(type);
@@ -132,15 +120,12 @@ TEST(CreateLayout, MakesTheKindTheTypeNames) {
 TEST(RewriteFwLayoutSection, GivesTheCustomLayoutWithTheFixedFormat) {
   ConfigSectionRef section = SectionFromText(u"[fw]\nType = Layout\nLayoutType = Fw\nHeader = top\n");
   ASSERT_RC(RC_OK, RewriteFwLayoutSection(*section));
-  EXPECT_EQ(u"Custom", ValueOf(*section, u"LayoutType"));
-  EXPECT_EQ(kFwLayoutFormat, ValueOf(*section, u"Format"));
-
   LayoutRef layout;
   ASSERT_RC(RC_OK, CreateLayout(ValueOf(*section, u"LayoutType"), section->Name(), &layout));
   ASSERT_RC(RC_OK, layout->LoadConfig(*section));
   WString out;
   ASSERT_RC(RC_OK, layout->Render(out, MakeRecord()));
-  EXPECT_EQ(u"2019-03-07 08:05:09,042 " + GetCachedHostName() + u" disk full", out);
+  EXPECT_EQ(u"2019-03-07 08:05:09,042 " + GetCachedHostName() + u" hello", out);
   ASSERT_RC(RC_OK, layout->GetHeader(out));
   EXPECT_EQ(u"top", out);
 
@@ -149,6 +134,122 @@ TEST(RewriteFwLayoutSection, GivesTheCustomLayoutWithTheFixedFormat) {
   EXPECT_RC(RC_TABLE_ERROR_36, RewriteFwLayoutSection(*section));
   EXPECT_EQ(u"Fw", ValueOf(*section, u"LayoutType"));
   EXPECT_EQ(u"%msg", ValueOf(*section, u"Format"));
+}
+
+TEST(CustomLayout, CompilesTokensPercentsAndLineFeeds) {
+  const std::pair<WStringView, WString> cases[] = {
+      {u"", u""},
+      {u"%DATE [%msg] 100%%", u"2019-03-07 [hello] 100%"},
+      {u"%msgtext", u"hellotext"},
+      {u"%Line%LINE%line%TiD%HostName", u"12121277" + GetCachedHostName()},
+      {u"%x%msg", u"%xhello"},  // a "%" that starts no token is text
+      {u"%%msg", u"%msg"},
+      {u"%%%msg", u"%hello"},
+      {u"%hostnam 50%", u"%hostnam 50%"},
+      {u"a\\nb%msg\\n", u"a\nbhello\n"},
+      // No backslash-n pair across "%%" or a token; a doubled backslash keeps its first half.
+      {u"\\%%n", u"\\%n"},
+      {u"\\%tidn", u"\\77n"},
+      {u"\\\\n", u"\\\n"}};
+  for (const auto& [format, expected] : cases)
+    EXPECT_EQ(expected, RenderWith(format, MakeRecord())) << ToUtf8(format);
+}
+
+TEST(CustomLayout, RendersEveryTokenOfAKnownRecord) {
+  LogRecord record = MakeRecord();
+  record.line = 0xFFFFFFFEu;
+  record.buildNumber = 0x7FFFFFFFu;
+  record.revision = 0xFFFFFFFFu;
+  record.product = 0x80000000u;
+  record.threadId = 0xFFFFFFFFu;
+  record.revisionText = u"r9";  // never printed by %svnrev
+  EXPECT_EQ(
+      u"app.net|WARN|" + GetCachedHostName() +
+          u"|2019-03-07|08:05:09,042|main.cpp|-2|2147483647|-1|hello|-2147483648|4000000000|4294967295",
+      RenderWith(u"%logger|%severity|%hostname|%date|%time|%filename|%line|%buildnr|%svnrev|%msg|%product|%"
+                 u"pid|%tid",
+                 record));
+  record.severity = kSeverityWarn + 1;
+  EXPECT_EQ(u"INFO", RenderWith(u"%severity", record));
+  record.severity = kSeverityDetail;
+  EXPECT_EQ(u"DETAIL", RenderWith(u"%Severity", record));
+  record.time = ~FileTime{0};
+  EXPECT_EQ(u"0000-00-00 00:00:00,000 hello", RenderWith(u"%date %time %msg", record));
+}
+
+TEST(RebuildLayoutFormat, WritesNormalisedTextThatCompilesToTheSameTokens) {
+  const auto rebuild = [](WStringView format) {
+    CompiledFormat compiled, again;
+    WString text;
+    EXPECT_RC(RC_OK, CompileLayoutFormat(format, &compiled));
+    EXPECT_RC(RC_OK, RebuildLayoutFormat(compiled, &text));
+    EXPECT_RC(RC_OK, CompileLayoutFormat(text, &again));
+    EXPECT_EQ(compiled, again) << ToUtf8(format);
+    return text;
+  };
+  EXPECT_EQ(u"%date [%msg] 100%%", rebuild(u"%DATE [%msg] 100%%"));
+  EXPECT_EQ(u"%%x%msg", rebuild(u"%x%Msg"));
+  EXPECT_EQ(u"%msgText", rebuild(u"%MsgText"));  // literal text keeps its case
+  EXPECT_EQ(u"a\nb", rebuild(u"a\\nb"));         // the line feed as it is
+  EXPECT_EQ(u"", rebuild(u""));
+  for (const WStringView format : {u"%%%msg%", u"%x%%y%%%%%Tid", u"\\\\n%%n\\", u"%pid%tid%product%svnrev",
+                                   u"%logger%severity%filename%line%buildnr 50% \\", u"%hostnam%e"}) {
+    rebuild(format);
+  }
+}
+
+TEST(CustomLayout, LoadConfigReplacesEverythingOrNothing) {
+  CustomLayout layout(u"L");
+  ASSERT_RC(
+      RC_OK,
+      layout.LoadConfig(*SectionFromText(
+          u"[L]\nLayoutType = Custom\nFormat = one %msg\nHeader = \"--- %msg \\\\n\"\nFooter = end\n")));
+  WString out;
+  ASSERT_RC(RC_OK, layout.Render(out, MakeRecord()));
+  const char16_t* buffer = out.data();
+  for (const WStringView text :
+       {u"[L]\nFormat = %msg\n", u"[L]\nLayoutType = Standard\nFormat = %msg\n",
+        u"[L]\nLayoutType = custom\nFormat = %msg\n", u"[L]\nLayoutType = Custom x\nFormat = %msg\n"}) {
+    EXPECT_RC(RC_LAYOUT_TYPE_MISMATCH, layout.LoadConfig(*SectionFromText(text))) << ToUtf8(text);
+  }
+  EXPECT_RC(RC_ITEM_NOT_PRESENT,
+            layout.LoadConfig(*SectionFromText(u"[L]\nLayoutType = Custom\nHeader = h\n")));
+  ASSERT_RC(RC_OK, layout.Render(out, MakeRecord()));
+  EXPECT_EQ(u"one hello", out);
+  EXPECT_EQ(buffer, out.data());                  // the caller's buffer is reused, not reallocated
+  EXPECT_EQ(u"--- %msg \\\\n", layout.Header());  // no tokens expanded, no line feed made
+  EXPECT_EQ(u"end", layout.Footer());
+
+  ASSERT_RC(RC_OK, layout.LoadConfig(*SectionFromText(u"[L]\nLayoutType = Custom\nFormat = two:%LINE\n")));
+  ASSERT_RC(RC_OK, layout.Render(out, MakeRecord()));
+  EXPECT_EQ(u"two:12", out);
+  WString header = u"kept";  // an empty header or footer leaves the caller's text alone
+  ASSERT_RC(RC_OK, layout.GetHeader(header));
+  ASSERT_RC(RC_OK, layout.GetFooter(header));
+  EXPECT_EQ(u"kept", header);
+}
+
+TEST(CustomLayout, SavedSectionReadsBackThroughConfigurationText) {
+  CustomLayout original(u"myLayout");
+  ASSERT_RC(RC_OK, original.LoadConfig(
+                       *SectionFromText(u"[myLayout]\nLayoutType = Custom\nFormat = \"%DATE [%Msg] "
+                                        u"100%% %x\"\nHeader = \"Log start\"\nFooter = \"Log end; bye\"\n")));
+  ConfigDocument document;
+  ASSERT_RC(RC_OK, ExportLayoutSection(original, document));
+  MemoryLineSink sink;
+  ASSERT_RC(RC_OK, WriteDocument(document, sink));
+  EXPECT_NE(WString::npos, sink.Text().find(u"Format = \"%date [%msg] 100%% %%x\""));
+  const ConfigSectionRef section = SectionFromText(sink.Text());
+  CustomLayout copy(u"myLayout");
+  ASSERT_RC(RC_OK, copy.LoadConfig(*section));
+  EXPECT_EQ(original.Compiled(), copy.Compiled());
+  EXPECT_EQ(u"Log start", copy.Header());
+  EXPECT_EQ(u"Log end; bye", copy.Footer());
+
+  // Empty header and footer are not written at all.
+  ConfigSectionRef saved = std::make_shared<ConfigSection>();
+  ASSERT_RC(RC_OK, LayoutWithFormat(u"%msg")->SaveConfig(*saved));
+  EXPECT_EQ(3u, saved->Keys().size());
 }
 
 }  // namespace
