@@ -1,29 +1,42 @@
 #pragma once
-// What logger tests stand in for: appenders and a dispatcher that keep what
-// they receive in memory and fail on demand, and the sources hosts hand over.
+// Stand-ins for logger tests: an appender and a dispatcher that keep what
+// they receive and fail on demand, and the sources hosts hand over.
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "appenders/appender.h"
 #include "appenders/appender_owner.h"
 #include "appenders/standard_layout.h"
+#include "config/config_document.h"
 #include "core/log_record.h"
 #include "core/logger_tree.h"
+#include "core/typed_arguments.h"
+#include "support/test_support.h"
 
 namespace zun::test {
 
-// Renders with the standard layout and keeps each record's message; a
-// failure code set with FailWith is returned by every write until cleared.
-// `closeLog`, when given, collects the name of every appender whose target
-// is closed, in order.
+// A section named "logger" holding the keys with their plain values, as a
+// configuration file would give them.
+inline ConfigSectionRef Section(std::vector<std::pair<std::u16string, std::u16string>> keys) {
+  ConfigSectionRef section;
+  EXPECT_RC(RC_OK, ConfigSection::Create(u"logger", &section));
+  for (const auto& [name, value] : keys) {
+    ConfigKeyRef key;
+    EXPECT_RC(RC_OK, ConfigKey::Create(name, &key));
+    EXPECT_RC(RC_OK, key->SetPlainValue(value));
+    EXPECT_RC(RC_OK, section->AddKey(key));
+  }
+  return section;
+}
+
+// Keeps each record's message; a code set with FailWith is returned by every
+// write and close until cleared.
 class RecordingAppender final : public Appender {
  public:
-  explicit RecordingAppender(const std::u16string& name, std::vector<std::u16string>* closeLog = nullptr)
-      : Appender(nullptr, name), closeLog_(closeLog) {
-    AttachLayout(&layout_);
-  }
+  explicit RecordingAppender(const std::u16string& name) : Appender(nullptr, name) { AttachLayout(&layout_); }
 
   void FailWith(ResultCode rc) {
     auto hold = LockGuard();
@@ -41,20 +54,16 @@ class RecordingAppender final : public Appender {
     messages_.push_back(record.message);
     return Write(text);
   }
-  ResultCode CloseTarget() noexcept override {
-    if (closeLog_ != nullptr) closeLog_->push_back(Name());
-    return RC_OK;
-  }
+  ResultCode CloseTarget() noexcept override { return failure_; }
 
  private:
   StandardLayout layout_{std::u16string(u"standard")};
-  std::vector<std::u16string>* closeLog_;
   ResultCode failure_ = RC_OK;
   std::vector<std::u16string> messages_;
 };
 
-// A dispatcher that writes straight to the appenders (no protection), as
-// the synchronous path does, and can be told to fail instead.
+// A dispatcher that writes straight to the appenders, as the synchronous
+// path does; once `okCount` records were kept (FailAfter) it fails instead.
 class PassThroughOwner final : public AppenderOwner {
  public:
   ResultCode Dispatch(Logger* logger, const LogRecord& record) noexcept override {
@@ -67,13 +76,10 @@ class PassThroughOwner final : public AppenderOwner {
   ResultCode WatchFolder(WStringView) noexcept override { return RC_OK; }
   ResultCode ReportOpenedFile(WStringView) noexcept override { return RC_OK; }
 
-  // Every dispatched record, in order.
   std::vector<LogRecord> Records() {
     std::lock_guard<std::mutex> hold(lock_);
     return records_;
   }
-  // Once `okCount` records in all were dispatched, every further one fails
-  // with `rc` and is not kept.
   void FailAfter(std::size_t okCount, ResultCode rc) {
     std::lock_guard<std::mutex> hold(lock_);
     failAt_ = okCount;
@@ -94,10 +100,6 @@ struct ViewSource {
   std::uint32_t failAt = UINT32_MAX;
   std::vector<std::uint32_t> asked;
 
-  static void* Query(ZunRecordSource*, uint32_t, uint32_t, uint8_t* found) {
-    *found = 0;
-    return nullptr;
-  }
   static uint32_t Count(ZunRecordSource* self) {
     return static_cast<uint32_t>(reinterpret_cast<ViewSource*>(self)->views.size());
   }
@@ -108,28 +110,39 @@ struct ViewSource {
     *out = source->views[index];
     return RC_OK;
   }
+  static void* Query(ZunRecordSource*, uint32_t, uint32_t, uint8_t* found) {
+    *found = 0;
+    return nullptr;
+  }
   static constexpr ZunRecordSourceVtbl kTable = {Query, Count, Get};
   ViewSource() : face{&kTable} {}
 };
 
-// A host's typed-argument source over a fixed list.
+// A host's typed-argument source over a fixed list, read once.
 struct ArgumentList {
   ZunArgumentSource face;
   std::vector<ZunTypedArgument> arguments;
   std::size_t next = 0;
 
-  static void* Query(ZunArgumentSource* self, uint32_t id, uint32_t version, uint8_t* found) {
-    *found = id == ZUN_IID_ARGUMENT_SOURCE && version < 2;
-    return *found ? self : nullptr;
-  }
   static uint8_t Next(ZunArgumentSource* self, ZunTypedArgument* out) {
     auto* list = reinterpret_cast<ArgumentList*>(self);
     if (list->next == list->arguments.size()) return 0;
     *out = list->arguments[list->next++];
     return 1;
   }
-  static constexpr ZunArgumentSourceVtbl kTable = {Query, Next};
-  ArgumentList() : face{&kTable} {}
+  static constexpr ZunArgumentSourceVtbl kTable = {QueryArgumentSource, Next};
+  explicit ArgumentList(std::vector<ZunTypedArgument> list = {})
+      : face{&kTable}, arguments(std::move(list)) {}
 };
+
+// Typed arguments as hosts fill them in; text kinds take UINT32_MAX as
+// "zero-terminated".
+inline ZunTypedArgument Arg(std::uint32_t kind, std::uint64_t bits) { return {kind, {.u = bits}}; }
+inline ZunTypedArgument Signed(std::int64_t v) { return {ZUN_ARG_SIGNED, {.i = v}}; }
+inline ZunTypedArgument Unsigned(std::uint64_t v) { return {ZUN_ARG_UNSIGNED, {.u = v}}; }
+inline ZunTypedArgument Double(double v) { return {ZUN_ARG_DOUBLE, {.d = v}}; }
+inline ZunTypedArgument Span(std::uint32_t kind, const void* data, std::uint32_t length = UINT32_MAX) {
+  return {kind, {.span = {data, length}}};
+}
 
 }  // namespace zun::test
