@@ -1,20 +1,28 @@
 #pragma once
-// Pieces shared by the appender tests: sections from configuration text,
-// custom layouts, records, and reading a log file back as lines.
+// Pieces shared by the appender tests: configuration sections from text,
+// file appenders, records, and reading a log file back as lines.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <barrier>
+#include <cstdarg>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "appenders/custom_layout.h"
+#include "appenders/file_appender.h"
+#include "appenders/standard_layout.h"
 #include "config/config_document.h"
 #include "config/config_reader.h"
+#include "core/dispatcher.h"
 #include "core/log_record.h"
+#include "core/logger_tree.h"
 #include "hosts/append_lines.h"
 #include "support/test_support.h"
 
@@ -25,20 +33,25 @@ inline ConfigSectionRef SectionFromText(WStringView text) {
   ConfigDocument document;
   MemoryLineSource source(text);
   EXPECT_RC(RC_OK, ParseDocument(document, source));
-  EXPECT_TRUE(document.Errors().empty());
   ConfigSectionRef section;
-  ConfigSectionEnumerator sections = document.EnumerateSections();
-  EXPECT_RC(RC_OK, sections.Current(&section));
+  EXPECT_RC(RC_OK, document.EnumerateSections().Current(&section));
   return section;
 }
 
 // A custom layout from its keys, e.g. u"Format = %msg\nHeader = head".
 inline std::unique_ptr<CustomLayout> MakeLayout(WStringView keys) {
   auto layout = std::make_unique<CustomLayout>(WString(u"L"));
-  WString text = u"[L]\nLayoutType = Custom\n";
-  text += keys;
-  EXPECT_RC(RC_OK, layout->LoadConfig(*SectionFromText(text)));
+  EXPECT_RC(RC_OK, layout->LoadConfig(*SectionFromText(u"[L]\nLayoutType = Custom\n" + WString(keys))));
   return layout;
+}
+
+// A file appender with `folder` as its log folder, configured from `keys`.
+inline std::unique_ptr<FileAppender> MakeFileAppender(AppenderOwner* owner,
+                                                      const std::filesystem::path& folder, WStringView keys) {
+  std::unique_ptr<FileAppender> appender;
+  EXPECT_RC(RC_OK, FileAppender::Create(owner, u"file", ToUtf16(folder.string()), &appender));
+  EXPECT_RC(RC_OK, appender->LoadConfig(*SectionFromText(u"[file]\nAppenderType = File\n" + WString(keys))));
+  return appender;
 }
 
 inline LogRecord MakeRecord(Severity severity, WStringView message, SharedText keyRecordLine = nullptr) {
@@ -50,27 +63,19 @@ inline LogRecord MakeRecord(Severity severity, WStringView message, SharedText k
   return record;
 }
 
-// The lines of a UTF-8 log file: checks the mark and that every line ends
-// in CR LF (a failure names the offset), then returns the lines as text.
+// The lines of a UTF-8 log file; fails unless it starts with the mark and
+// every line ends in CR LF.
 inline std::vector<std::string> ReadLogLines(const std::filesystem::path& path) {
   const std::string bytes = ReadFileBytes(path);
   std::vector<std::string> lines;
-  if (bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) {
-    ADD_FAILURE() << "no UTF-8 mark at the start of " << path;
-    return lines;
-  }
-  std::size_t at = 3;
-  while (at < bytes.size()) {
+  EXPECT_EQ(0u, bytes.rfind("\xEF\xBB\xBF", 0)) << "no UTF-8 mark at the start of " << path;
+  for (std::size_t at = 3; at < bytes.size();) {
     const std::size_t end = bytes.find("\r\n", at);
     if (end == std::string::npos) {
       ADD_FAILURE() << "unterminated line at offset " << at << " of " << path;
       break;
     }
-    const std::string line = bytes.substr(at, end - at);
-    if (line.find('\r') != std::string::npos || line.find('\n') != std::string::npos) {
-      ADD_FAILURE() << "stray line break inside the line at offset " << at;
-    }
-    lines.push_back(line);
+    lines.push_back(bytes.substr(at, end - at));
     at = end + 2;
   }
   return lines;
@@ -80,37 +85,36 @@ inline std::vector<std::string> ReadLogLines(const std::filesystem::path& path) 
 using AppendWriters = std::map<unsigned, unsigned>;
 
 // Checks that `lines` hold exactly the lines of `writers`, each once, whole,
-// in any order; EXPECT failures name the first problem of each kind.
-inline void ExpectEveryLineOnce(const std::vector<std::string>& lines, const AppendWriters& writers) {
+// in any order; `text` gives the line of a writer and index.
+inline void ExpectEveryLineOnce(
+    const std::vector<std::string>& lines, const AppendWriters& writers,
+    const std::function<std::string(unsigned, unsigned)>& text = [](unsigned writer, unsigned index) {
+      return ToUtf8(AppendLineText(writer, index));
+    }) {
   std::map<unsigned, std::vector<bool>> seen;
   for (const auto& [writer, count] : writers) seen[writer].assign(count, false);
-  std::size_t malformed = 0;
-  std::size_t duplicates = 0;
-  std::string firstMalformed;
+  std::size_t malformed = 0, duplicates = 0, missing = 0;
   for (const std::string& line : lines) {
-    unsigned writer = 0;
-    unsigned index = 0;
+    unsigned writer = 0, index = 0;
     const auto it =
         std::sscanf(line.c_str(), "w%u n%u ", &writer, &index) == 2 ? seen.find(writer) : seen.end();
-    if (it == seen.end() || index >= it->second.size() || ToUtf8(AppendLineText(writer, index)) != line) {
-      if (malformed++ == 0) firstMalformed = line.substr(0, 200);
+    if (it == seen.end() || index >= it->second.size() || text(writer, index) != line) {
+      EXPECT_EQ(0u, malformed++) << "malformed line: " << line.substr(0, 200);
       continue;
     }
-    if (it->second[index]) ++duplicates;
+    duplicates += it->second[index] ? 1 : 0;
     it->second[index] = true;
   }
-  std::size_t missing = 0;
   for (const auto& [writer, flags] : seen) {
     for (const bool present : flags) missing += present ? 0 : 1;
   }
-  EXPECT_EQ(0u, malformed) << "first malformed line: " << firstMalformed;
+  EXPECT_EQ(0u, malformed);
   EXPECT_EQ(0u, duplicates);
   EXPECT_EQ(0u, missing);
 }
 
 // Runs `processes` append_host programs on `path` at once, each with
-// `threads` threads of `lines` lines, and waits for them; each must exit 0.
-// Adds their writers to `writers`.
+// `threads` threads of `lines` lines, and waits for each to exit 0.
 inline void RunAppendHosts(const std::filesystem::path& path, unsigned processes, unsigned threads,
                            unsigned lines, AppendWriters* writers) {
   int start[2];
@@ -128,7 +132,6 @@ inline void RunAppendHosts(const std::filesystem::path& path, unsigned processes
     const pid_t pid = fork();
     ASSERT_NE(-1, pid);
     if (pid == 0) {
-      // Only the read end survives the exec, at a known number.
       if (dup2(start[0], 100) < 0) _exit(126);
       execv(host.c_str(), argv.data());
       _exit(127);
@@ -143,5 +146,83 @@ inline void RunAppendHosts(const std::filesystem::path& path, unsigned processes
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "append_host status " << status;
   }
 }
+
+// A logger tree whose dispatcher writes at once, with file appenders in the
+// temporary folder that render the standard layout.
+class LoggerFilesTest : public TempDirTest {
+ protected:
+  FileAppender* AddFileAppender(Logger* logger, const std::string& fileName) {
+    appenders_.push_back(MakeFileAppender(&dispatcher_, Dir(), u"FileName = " + ToUtf16(fileName) + u"\n"));
+    appenders_.back()->AttachLayout(&layout_);
+    EXPECT_RC(RC_OK, LoggerTree::AddAppender(logger, appenders_.back().get()));
+    return appenders_.back().get();
+  }
+  Logger* Get(WStringView name, std::uint32_t mask = 58) {
+    Logger* logger = nullptr;
+    EXPECT_RC(RC_OK, tree_.GetOrCreate(&logger, mask, name));
+    return logger;
+  }
+  // A C host's printf-style call from "main.c" line 12.
+  static ZunResult LogFormat(Logger* logger, std::int32_t severity, std::uint32_t protectionMode,
+                             const char16_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const ZunResult rc = logger->Interface()->vtbl->LogFull(logger->Interface(), severity, format, u"main.c",
+                                                            12, 3, 4, 5, protectionMode, &args);
+    va_end(args);
+    return rc;
+  }
+
+  // 8 threads log `lines` lines each, even ones through "alpha" and odd ones
+  // through "beta", into one file through one shared appender or one each;
+  // every 97th line is long, and each thread closes the file now and then.
+  // Then every line must be in the file once, whole.
+  void LogFromEightThreads(bool shareAppender, unsigned lines) {
+    const std::string file = shareAppender ? "shared.log" : "two.log";
+    Logger* loggers[2] = {Get(u"alpha"), Get(u"beta")};
+    LoggerTree::ClearAppenders(loggers[0]);
+    LoggerTree::ClearAppenders(loggers[1]);
+    AddFileAppender(loggers[0], file);
+    if (shareAppender) {
+      ASSERT_RC(RC_OK, LoggerTree::AddAppender(loggers[1], appenders_.back().get()));
+    } else {
+      AddFileAppender(loggers[1], file);
+    }
+    const std::u16string padding(3000, u'x');
+    std::barrier start(8);
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < 8; ++t) {
+      threads.emplace_back([&, t] {
+        start.arrive_and_wait();
+        for (unsigned n = 0; n < lines; ++n) {
+          const WString text = AppendLineText(t, n);
+          EXPECT_RC(RC_OK, LogFormat(loggers[t % 2], ZUN_SEVERITY_INFO, 0, u"%s%s", text.c_str(),
+                                     n % 97 == 0 ? padding.c_str() : u""));
+          if (n % 1000 == 999) {
+            EXPECT_RC(RC_OK, LoggerTree::FlushTree(loggers[t % 2]));
+          }
+        }
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    AppendWriters writers;
+    for (unsigned t = 0; t < 8; ++t) writers[t] = lines;
+    std::vector<std::string> messages;
+    for (const std::string& line : ReadLogLines(PathOf(file))) {
+      const std::size_t at = line.find(" MSG:w");
+      const bool beta = at != std::string::npos && (line[at + 6] - '0') % 2 == 1;
+      EXPECT_EQ(beta ? "[beta] INFO " : "[alpha] INFO ", line.substr(0, beta ? 12 : 13));
+      messages.push_back(at == std::string::npos ? line : line.substr(at + 5));
+    }
+    ExpectEveryLineOnce(messages, writers, [](unsigned writer, unsigned index) {
+      return ToUtf8(AppendLineText(writer, index)) + std::string(index % 97 == 0 ? 3000 : 0, 'x');
+    });
+  }
+
+  Dispatcher dispatcher_;
+  StandardLayout layout_{std::u16string(u"defaultLayout")};
+  LoggerTree tree_{&dispatcher_};
+  std::vector<std::unique_ptr<FileAppender>> appenders_;  // destroyed first
+};
 
 }  // namespace zun::test
