@@ -99,7 +99,7 @@ inline void ExpectEveryLineOnce(
     const auto it =
         std::sscanf(line.c_str(), "w%u n%u ", &writer, &index) == 2 ? seen.find(writer) : seen.end();
     if (it == seen.end() || index >= it->second.size() || text(writer, index) != line) {
-      EXPECT_EQ(0u, malformed++) << "malformed line: " << line.substr(0, 200);
+      if (malformed++ == 0) ADD_FAILURE() << "first malformed line: " << line.substr(0, 200);
       continue;
     }
     duplicates += it->second[index] ? 1 : 0;
@@ -114,16 +114,18 @@ inline void ExpectEveryLineOnce(
 }
 
 // Runs `processes` append_host programs on `path` at once, each with
-// `threads` threads of `lines` lines, and waits for each to exit 0.
-inline void RunAppendHosts(const std::filesystem::path& path, unsigned processes, unsigned threads,
-                           unsigned lines, AppendWriters* writers) {
+// `threads` threads of `lines` lines; each must exit 0, and then every line
+// must be in the file once, whole.
+inline void AppendFromProcesses(const std::filesystem::path& path, unsigned processes, unsigned threads,
+                                unsigned lines) {
+  AppendWriters writers;
   int start[2];
   ASSERT_EQ(0, pipe2(start, O_CLOEXEC));
   const std::string host = HostProgram("append_host");
   std::vector<pid_t> children;
   for (unsigned p = 0; p < processes; ++p) {
     const unsigned first = 1000 + 100 * p;
-    for (unsigned t = 0; t < threads; ++t) (*writers)[first + t] = lines;
+    for (unsigned t = 0; t < threads; ++t) writers[first + t] = lines;
     std::vector<std::string> args = {
         host, path.string(), std::to_string(first), std::to_string(lines), std::to_string(threads), "100"};
     std::vector<char*> argv;
@@ -145,6 +147,7 @@ inline void RunAppendHosts(const std::filesystem::path& path, unsigned processes
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "append_host status " << status;
   }
+  ExpectEveryLineOnce(ReadLogLines(path), writers);
 }
 
 // A logger tree whose dispatcher writes at once, with file appenders in the

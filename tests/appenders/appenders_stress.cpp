@@ -1,4 +1,3 @@
-#include <gtest/gtest.h>
 
 #include "appenders/appender_fixtures.h"
 
@@ -12,9 +11,7 @@ TEST_F(AppendersStress, EightThreadsOnTwoLoggersLogHundredThousandLinesIntoOneFi
 }
 
 TEST_F(AppendersStress, FourProcessesAppendHundredThousandLinesToOneFile) {
-  test::AppendWriters writers;
-  test::RunAppendHosts(PathOf("stress.log"), 4, 2, 12500, &writers);
-  test::ExpectEveryLineOnce(test::ReadLogLines(PathOf("stress.log")), writers);
+  test::AppendFromProcesses(PathOf("stress.log"), 4, 2, 12500);
 }
 
 }  // namespace

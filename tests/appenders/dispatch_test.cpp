@@ -1,13 +1,8 @@
 // Hosts' calls through the logger and dispatch tables, written by real file
 // appenders with the standard layout.
-#include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <filesystem>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "appenders/appender_fixtures.h"
 #include "core/logger_test_support.h"

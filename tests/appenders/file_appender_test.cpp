@@ -1,15 +1,14 @@
 #include "appenders/file_appender.h"
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <filesystem>
 
 #include "appenders/appender_factory.h"
 #include "appenders/appender_fixtures.h"
+#include "appenders/log_file.h"
 #include "appenders/standalone_owner.h"
 
 namespace zun {
@@ -150,6 +149,83 @@ TEST_F(FileAppenderTest, ImmediateWriteShowsEachLineAtOnceAndClearEmptiesTheOpen
   EXPECT_EQ("new\r\n", ReadFileBytes(PathOf("c.log")));
 }
 
+TEST_F(FileAppenderTest, ExistingContentIsContinuedInItsEncodingAndNeverDamaged) {
+  // FF FE means UTF-16LE; anything else is continued as UTF-8, as it stands;
+  // an empty file is treated like a new one.
+  const std::string wide("\xFF\xFEo\0l\0d\0\r\0\n\0", 12);
+  const std::string line = "\xE2\x82\xAC\xF0\x9F\x98\x80\r\n";
+  const std::pair<std::string, std::string> kCases[] = {
+      {wide, wide + std::string("\xAC\x20\x3D\xD8\x00\xDE\r\0\n\0", 10)},
+      {"\xEF\xBB~broken mark", "\xEF\xBB~broken mark" + line},
+      {"\xFF", "\xFF" + line},
+      {"", "\xEF\xBB\xBF" + line}};
+  for (const auto& [existing, expected] : kCases) {
+    test::WriteFileBytes(PathOf("old.log"), existing);
+    LogFile file;
+    ASSERT_RC(RC_OK, file.Open(WidePath("old.log")));
+    ASSERT_RC(RC_OK, file.Write(u"\u20ac\U0001F600"));
+    file.Close();
+    EXPECT_EQ(expected, ReadFileBytes(PathOf("old.log")));
+  }
+}
+
+// The real calls, with the next write cut short after `cutAt` bytes as a
+// full disk would, and later writes of the same line refused as full.
+class ShortWriteIo : public LogFileIo {
+ public:
+  std::size_t cutAt = 0;
+  int shortWrites = 0;    // how many writes to cut
+  int refusedWrites = 0;  // then how many to refuse with ENOSPC's code
+  ResultCode Write(int fd, const void* buffer, std::size_t length, std::size_t* written) noexcept override {
+    if (shortWrites > 0) {
+      --shortWrites;
+      return LogFileIo::Write(fd, buffer, cutAt, written);
+    }
+    if (refusedWrites > 0) {
+      --refusedWrites;
+      *written = 0;
+      return RC_DISK_FULL;
+    }
+    return LogFileIo::Write(fd, buffer, length, written);
+  }
+};
+
+TEST_F(FileAppenderTest, PartOfALineThatLandedIsBlankedAndTheLineTriedOnceMore) {
+  ShortWriteIo io;
+  LogFile file(io);
+  ASSERT_RC(RC_OK, file.Open(WidePath("short.log")));
+  ASSERT_RC(RC_OK, file.Write(u"before"));
+
+  // Cut, then the retry fails: the record is lost, a blank line stands in.
+  io.cutAt = 5;
+  io.shortWrites = 1;
+  io.refusedWrites = 1;
+  EXPECT_RC(RC_DISK_FULL, file.Write(u"lost record"));
+  // Cut, then the retry finds room: the whole line follows the blank.
+  io.cutAt = 1;
+  io.shortWrites = 1;
+  EXPECT_RC(RC_OK, file.Write(u"kept"));
+  // Cut twice: both pieces blanked, the code says the disk is full.
+  io.cutAt = 3;
+  io.shortWrites = 2;
+  EXPECT_RC(RC_DISK_FULL, file.Write(u"twice"));
+  ASSERT_RC(RC_OK, file.Write(u"after"));
+  file.Close();
+  EXPECT_EQ(
+      "\xEF\xBB\xBF"
+      "before\r\n   \r\n\nkept\r\n \r\n \r\nafter\r\n",
+      ReadFileBytes(PathOf("short.log")));
+
+  // In UTF-16 the blank covers the piece in whole units.
+  test::WriteFileBytes(PathOf("wide.log"), std::string("\xFF\xFE", 2));
+  ASSERT_RC(RC_OK, file.Open(WidePath("wide.log")));
+  io.cutAt = 6;
+  io.shortWrites = 1;
+  EXPECT_RC(RC_OK, file.Write(u"xyz"));
+  file.Close();
+  EXPECT_EQ(std::string("\xFF\xFE \0\r\0\n\0x\0y\0z\0\r\0\n\0", 18), ReadFileBytes(PathOf("wide.log")));
+}
+
 class TwoLoggersTest : public test::LoggerFilesTest {};
 
 TEST_F(TwoLoggersTest, EightThreadsOnTwoLoggersIntoOneFileLoseAndSplitNothing) {
@@ -158,63 +234,51 @@ TEST_F(TwoLoggersTest, EightThreadsOnTwoLoggersIntoOneFileLoseAndSplitNothing) {
 }
 
 TEST_F(FileAppenderTest, FourProcessesAppendingToOneFileLoseAndSplitNothing) {
-  test::AppendWriters writers;
-  test::RunAppendHosts(PathOf("multi.log"), 4, 2, 2500, &writers);
-  test::ExpectEveryLineOnce(test::ReadLogLines(PathOf("multi.log")), writers);
+  test::AppendFromProcesses(PathOf("multi.log"), 4, 2, 2500);
 }
 
 // The size limit applies to the whole process, so a child writes numbered
 // records until one fails, then lifts the limit and writes one more. Only
 // whole records, blanks in place of a cut one, and that last may be on disk.
 TEST_F(FileAppenderTest, FileSizeLimitGivesACodeLeavesNoPieceOfALineAndWritingResumes) {
-  const std::string padding(90, 'p');
+  const auto record = [](unsigned n) { return "record " + std::to_string(n) + " " + std::string(90, 'p'); };
   auto appender = MakeAppender(u"FileName = limited.log\n");
-  int report[2];
-  ASSERT_EQ(0, pipe(report));
   const pid_t pid = fork();
   ASSERT_NE(-1, pid);
   if (pid == 0) {
+    // Exits 0 when the records that fit below the limit (whole 100 or 101-byte
+    // lines after the mark) are written, the next gives EFBIG's code, and
+    // writing resumes once the limit is lifted.
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit{};
     getrlimit(RLIMIT_FSIZE, &limit);
     rlimit lowered = limit;
     lowered.rlim_cur = 4000;
     if (setrlimit(RLIMIT_FSIZE, &lowered) != 0) _exit(2);
-    std::uint32_t results[3] = {0, 0, 0};  // records written, the failure, the result once there is room
+    unsigned written = 0;
     ResultCode rc = RC_OK;
-    while (results[0] < 2000 &&
-           Succeeded(rc = appender->Append(MakeRecord(
-                         kSeverityInfo, ToUtf16("record " + std::to_string(results[0]) + " " + padding))))) {
-      ++results[0];
+    while (written < 2000 &&
+           Succeeded(rc = appender->Append(MakeRecord(kSeverityInfo, ToUtf16(record(written)))))) {
+      ++written;
     }
-    results[1] = rc;
     setrlimit(RLIMIT_FSIZE, &limit);
-    results[2] = appender->Append(MakeRecord(kSeverityInfo, u"resumed"));
-    appender->Flush();
-    _exit(write(report[1], results, sizeof results) == sizeof results ? 0 : 3);
+    if (written != 39 || rc != ResultFromErrno(EFBIG)) _exit(3);
+    _exit(appender->Append(MakeRecord(kSeverityInfo, u"resumed")) == RC_OK ? 0 : 4);
   }
-  close(report[1]);
-  std::uint32_t results[3] = {0, 0, 0};
-  ASSERT_EQ(static_cast<ssize_t>(sizeof results), read(report[0], results, sizeof results));
-  close(report[0]);
   int status = 0;
   ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-
-  EXPECT_RC(ResultFromErrno(EFBIG), results[1]);
-  EXPECT_EQ(39u, results[0]);  // whole 100 or 101-byte lines below 4000 after the mark
-  EXPECT_RC(RC_OK, results[2]);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(4000u + 9u, ReadFileBytes(PathOf("limited.log")).size()) << "the cut line's bytes stay, blanked";
   const std::vector<std::string> lines = test::ReadLogLines(PathOf("limited.log"));
-  std::uint32_t next = 0;
+  unsigned next = 0;
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-    if (lines[i] == "record " + std::to_string(next) + " " + padding) {
+    if (lines[i] == record(next)) {
       ++next;
     } else {
       EXPECT_EQ(std::string::npos, lines[i].find_first_not_of(' ')) << "mangled line: " << lines[i];
     }
   }
-  EXPECT_EQ(results[0], next);
+  EXPECT_EQ(39u, next);
   EXPECT_EQ("resumed", lines.empty() ? "" : lines.back());
 }
 

@@ -1,16 +1,13 @@
 #include "appenders/rolled_file_compressor.h"
 
-#include <gtest/gtest.h>
 #include <linux/magic.h>
 #include <sys/vfs.h>
 
 #include <algorithm>
 #include <condition_variable>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <set>
-#include <vector>
 
 #include "appenders/standalone_owner.h"
 #include "platform/file_compression.h"
@@ -114,13 +111,6 @@ TEST_F(RolledFileCompressorTest, CompressedAndWaitingFilesAreNotAskedAgain) {
   std::vector<WString> asked = ops_.Asked();
   std::sort(asked.begin(), asked.end());
   EXPECT_EQ((std::vector<WString>{WidePath("app.log.1"), WidePath("app.log.2")}), asked);
-
-  // After the worker ended, a new roll starts it again.
-  Touch("app.log.4");
-  ASSERT_RC(RC_OK, compressor.ReportRolledFile(WidePath("app.log.1")));
-  EXPECT_RC(RC_OK, compressor.CollectCompletions(RolledFileCompressor::kWaitWithoutLimit));
-  EXPECT_EQ(3u, ops_.Asked().size());
-  EXPECT_EQ(WidePath("app.log.4"), ops_.Asked().back());
 }
 
 // Off btrfs the real calls must fail quietly and leave every file as it was.
