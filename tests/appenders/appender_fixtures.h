@@ -1,6 +1,7 @@
 #pragma once
 // Pieces shared by the appender tests: configuration sections from text,
-// file appenders, records, and reading a log file back as lines.
+// file appenders, records, log files read back as lines, many writers on one
+// file, and a logger tree writing into files.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,7 +57,6 @@ inline std::unique_ptr<FileAppender> MakeFileAppender(AppenderOwner* owner,
 
 inline LogRecord MakeRecord(Severity severity, WStringView message, SharedText keyRecordLine = nullptr) {
   LogRecord record;
-  record.loggerName = u"test";
   record.severity = severity;
   record.message = WString(message);
   record.keyRecordLine = std::move(keyRecordLine);
@@ -154,11 +154,10 @@ inline void AppendFromProcesses(const std::filesystem::path& path, unsigned proc
 // temporary folder that render the standard layout.
 class LoggerFilesTest : public TempDirTest {
  protected:
-  FileAppender* AddFileAppender(Logger* logger, const std::string& fileName) {
+  void AddFileAppender(Logger* logger, const std::string& fileName) {
     appenders_.push_back(MakeFileAppender(&dispatcher_, Dir(), u"FileName = " + ToUtf16(fileName) + u"\n"));
     appenders_.back()->AttachLayout(&layout_);
     EXPECT_RC(RC_OK, LoggerTree::AddAppender(logger, appenders_.back().get()));
-    return appenders_.back().get();
   }
   Logger* Get(WStringView name, std::uint32_t mask = 58) {
     Logger* logger = nullptr;
@@ -198,9 +197,8 @@ class LoggerFilesTest : public TempDirTest {
       threads.emplace_back([&, t] {
         start.arrive_and_wait();
         for (unsigned n = 0; n < lines; ++n) {
-          const WString text = AppendLineText(t, n);
-          EXPECT_RC(RC_OK, LogFormat(loggers[t % 2], ZUN_SEVERITY_INFO, 0, u"%s%s", text.c_str(),
-                                     n % 97 == 0 ? padding.c_str() : u""));
+          EXPECT_RC(RC_OK, LogFormat(loggers[t % 2], ZUN_SEVERITY_INFO, 0, u"%s%s",
+                                     AppendLineText(t, n).c_str(), n % 97 == 0 ? padding.c_str() : u""));
           if (n % 1000 == 999) {
             EXPECT_RC(RC_OK, LoggerTree::FlushTree(loggers[t % 2]));
           }
