@@ -5,17 +5,7 @@
 
 namespace zun {
 
-bool ConfigNameLess::operator()(WStringView a, WStringView b) const {
-  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
-  for (std::size_t i = 0; i < common; ++i) {
-    if (a[i] == b[i]) continue;
-    const unsigned lowA = a[i] & 0xFFu;
-    const unsigned lowB = b[i] & 0xFFu;
-    if (lowA != lowB) return lowA < lowB;
-    return (a[i] >> 8) < (b[i] >> 8);
-  }
-  return a.size() < b.size();
-}
+bool ConfigNameLess::operator()(WStringView a, WStringView b) const { return Utf16LeBytesLess(a, b); }
 
 ResultCode ConfigKey::Create(WStringView name, ConfigKeyRef* out) {
   if (out == nullptr) return RC_INVALID_PARAMETER;

@@ -155,17 +155,7 @@ constexpr ZunDispatchVtbl kDispatchTable = {QueryInterfaceSlot, IsEnabledSlot, L
 
 }  // namespace
 
-bool SegmentLess::operator()(WStringView a, WStringView b) const noexcept {
-  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
-  for (std::size_t i = 0; i < common; ++i) {
-    if (a[i] == b[i]) continue;
-    const unsigned lowA = a[i] & 0xFFu;
-    const unsigned lowB = b[i] & 0xFFu;
-    if (lowA != lowB) return lowA < lowB;
-    return (a[i] >> 8) < (b[i] >> 8);
-  }
-  return a.size() < b.size();
-}
+bool SegmentLess::operator()(WStringView a, WStringView b) const noexcept { return Utf16LeBytesLess(a, b); }
 
 Logger::Logger(WStringView name, Logger* parent, AppenderOwner* dispatcher, const SharedText* keyRecordLine)
     : interface_{{&kLoggerTable}, this},

@@ -43,21 +43,11 @@ class FileDescriptor {
   int fd_;
 };
 
-ResultCode SystemPath(WStringView path, std::string* out) {
-  if (path.find(u'\0') != WStringView::npos) return RC_INVALID_PARAMETER;
-  try {
-    *out = NativePath(path);
-  } catch (const std::bad_alloc&) {
-    return RC_OUT_OF_MEMORY;
-  }
-  return 0;
-}
-
 // Opens a regular file; O_NONBLOCK so that a FIFO with a log's name never
 // blocks the caller.
 ResultCode OpenRegularFile(WStringView path, int access, int* fd) {
   std::string native;
-  ResultCode rc = SystemPath(path, &native);
+  ResultCode rc = ToNativePath(path, &native);
   if (Failed(rc)) return rc;
   int opened;
   do {

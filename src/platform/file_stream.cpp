@@ -85,14 +85,8 @@ FileStream::~FileStream() { Close(); }
 ResultCode FileStream::Open(WStringView path, OpenKind kind, std::uint32_t access, std::uint32_t share,
                             std::uint32_t options, std::uint32_t mode, bool exactMode) {
   Close();
-  // The system would stop at an embedded zero and open another name.
-  if (path.find(u'\0') != WStringView::npos) return RC_INVALID_PARAMETER;
   std::string native;
-  try {
-    native = NativePath(path);
-  } catch (const std::bad_alloc&) {
-    return RC_OUT_OF_MEMORY;
-  }
+  if (const ResultCode rc = ToNativePath(path, &native); Failed(rc)) return rc;
 
   int flags = O_CLOEXEC;
   const bool wantRead = (access & kAccessRead) != 0;

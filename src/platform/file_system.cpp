@@ -60,24 +60,14 @@ ResultCode ReadFileFactsAt(int dirFd, const char* name, const char* fullPath, bo
 }
 
 ResultCode ReadFileFacts(WStringView path, bool followLinks, FileFacts* out) {
-  if (path.find(u'\0') != WStringView::npos) return RC_INVALID_PARAMETER;
   std::string native;
-  try {
-    native = NativePath(path);
-  } catch (const std::bad_alloc&) {
-    return RC_OUT_OF_MEMORY;
-  }
+  if (const ResultCode rc = ToNativePath(path, &native); Failed(rc)) return rc;
   return ReadFileFactsAt(AT_FDCWD, native.c_str(), native.c_str(), followLinks, out);
 }
 
 ResultCode WriteCreationTime(WStringView path, FileTime time) {
-  if (path.find(u'\0') != WStringView::npos) return RC_INVALID_PARAMETER;
   std::string native;
-  try {
-    native = NativePath(path);
-  } catch (const std::bad_alloc&) {
-    return RC_OUT_OF_MEMORY;
-  }
+  if (const ResultCode rc = ToNativePath(path, &native); Failed(rc)) return rc;
   std::uint8_t bytes[8];
   for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::uint8_t>(time >> (8 * i));
   if (setxattr(native.c_str(), kCreationTimeAttribute, bytes, sizeof bytes, 0) != 0)

@@ -14,11 +14,7 @@ namespace zun {
 
 ResultCode LogFileIo::Open(WStringView path, int* fd) noexcept {
   std::string native;
-  try {
-    native = NativePath(path);
-  } catch (const std::bad_alloc&) {
-    return RC_OUT_OF_MEMORY;
-  }
+  if (const ResultCode rc = ToNativePath(path, &native); Failed(rc)) return rc;
   for (;;) {
     const int opened = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (opened >= 0) {

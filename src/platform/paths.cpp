@@ -34,6 +34,16 @@ std::string NativePath(WStringView path) {
   return native;
 }
 
+ResultCode ToNativePath(WStringView path, std::string* out) noexcept {
+  if (path.find(u'\0') != WStringView::npos) return RC_INVALID_PARAMETER;
+  try {
+    *out = NativePath(path);
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+  return RC_OK;
+}
+
 bool IsAbsolutePath(WStringView path) {
   const std::size_t n = path.size();
   if (n == 2 && path[1] == u':') return true;

@@ -18,6 +18,10 @@ inline bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 // The path as the system takes it: UTF-8 with every backslash turned into
 // "/". Invalid UTF-16 units become U+FFFD. May throw std::bad_alloc.
 std::string NativePath(WStringView path);
+// NativePath as a result code: RC_INVALID_PARAMETER for a text holding a
+// zero (the system would stop there and open another name),
+// RC_OUT_OF_MEMORY when the copy cannot be made.
+ResultCode ToNativePath(WStringView path, std::string* out) noexcept;
 
 // A drive ("D:", "D:\x", "D:/x") or a text that starts with two separators
 // (a share or a native path). A single leading separator is not absolute.

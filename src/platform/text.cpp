@@ -160,6 +160,18 @@ char16_t UpperCase(char16_t c) {
   return c;
 }
 
+bool Utf16LeBytesLess(WStringView a, WStringView b) noexcept {
+  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < common; ++i) {
+    if (a[i] == b[i]) continue;
+    const unsigned lowA = a[i] & 0xFFu;
+    const unsigned lowB = b[i] & 0xFFu;
+    if (lowA != lowB) return lowA < lowB;
+    return (a[i] >> 8) < (b[i] >> 8);
+  }
+  return a.size() < b.size();
+}
+
 bool EqualsIgnoreCase(WStringView a, WStringView b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {

@@ -39,5 +39,8 @@ inline char16_t AsciiUpper(char16_t c) { return (c >= u'a' && c <= u'z') ? char1
 // original platform).
 char16_t UpperCase(char16_t c);
 bool EqualsIgnoreCase(WStringView a, WStringView b);
+// Orders texts by their UTF-16LE bytes, then by length: the order of the
+// configuration tables and of a logger's children.
+bool Utf16LeBytesLess(WStringView a, WStringView b) noexcept;
 
 }  // namespace zun
