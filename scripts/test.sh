@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up and runs the whole test suite: an optimised build, then one with
 # AddressSanitizer and UndefinedBehaviorSanitizer, each through CTest (the
-# "stress" label included), then every fuzz target for a minute.
+# "stress" label included), the concurrency tests under ThreadSanitizer, then
+# every fuzz target for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -26,6 +27,15 @@ run_config() {
 run_config release -DCMAKE_BUILD_TYPE=Release -DZUNLOGX_BENCH=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_config sanitize -DCMAKE_BUILD_TYPE=Debug -DZUNLOGX_SANITIZE=ON
+
+echo "== build: tsan (the concurrency tests under ThreadSanitizer)"
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUNLOGX_TSAN=ON >/dev/null
+ninja -C build/tsan -j"$jobs" test_protect test_appenders
+echo "== test: tsan"
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+build/tsan/tests/test_protect --gtest_filter='*Concurrent*'
+build/tsan/tests/test_appenders --gtest_filter='TwoLoggersTest.*:OpenedFileListTest.*:RolledFileCompressorTest.*'
+unset TSAN_OPTIONS
 
 echo "== fuzz (${fuzz_seconds}s each)"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

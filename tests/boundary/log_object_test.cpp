@@ -119,15 +119,17 @@ std::vector<LogLibraryObject*>* gDestroyed = nullptr;
 int UnloadScenario() {
   const ZunGuid id = ZUN_LOG_INTERFACE_ID_2;
   ILog* logs[3] = {};
-  for (ILog*& log : logs) ZunGetLogObject(&id, &log);
+  LogLibraryObject* objects[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    ZunGetLogObject(&id, &logs[i]);
+    objects[i] = ObjectOf(logs[i]);  // before they are freed
+  }
   std::vector<LogLibraryObject*> destroyed;
   gDestroyed = &destroyed;
   ObjectRegistry::SetDestroyObserver([](LogLibraryObject* o) { gDestroyed->push_back(o); });
   ObjectRegistry::DestroyAllAtUnload();
   if (destroyed.size() != 3 || ObjectRegistry::Count() != 0) return 1;
-  if (destroyed[0] != ObjectOf(logs[2]) || destroyed[1] != ObjectOf(logs[1]) ||
-      destroyed[2] != ObjectOf(logs[0]))
-    return 2;
+  if (destroyed[0] != objects[2] || destroyed[1] != objects[1] || destroyed[2] != objects[0]) return 2;
   // The objects are gone: a late release must return 0 and touch nothing.
   if (ZunReleaseLogObject(&id, logs[0]) != 0 || destroyed.size() != 3) return 3;
   return 0;
