@@ -69,6 +69,18 @@ TEST(Factory, AnswersOnlyItsIdentifiers) {
   EXPECT_EQ(before, ObjectRegistry::Count());
 }
 
+TEST(Factory, NullArgumentsGiveCodesAndCreateNothing) {
+  const std::size_t before = ObjectRegistry::Count();
+  EXPECT_RC(RC_INVALID_PARAMETER, GetZunObject(kLogLibraryClassId, nullptr));
+  const ZunGuid id = ZUN_LOG_INTERFACE_ID_1;
+  EXPECT_RC(RC_INVALID_PARAMETER, ZunGetLogObject(&id, nullptr));
+  ILog* untouched = reinterpret_cast<ILog*>(0x77);
+  EXPECT_RC(RC_NOT_SUPPORTED, ZunGetLogObject(nullptr, &untouched));
+  EXPECT_EQ(reinterpret_cast<ILog*>(0x77), untouched);
+  EXPECT_RC(0u, ZunReleaseLogObject(&id, nullptr));
+  EXPECT_EQ(before, ObjectRegistry::Count());
+}
+
 TEST(Factory, OneCountServesAllThreeInterfaces) {
   void* out = nullptr;
   ASSERT_RC(0u, GetZunObject(kLogModuleClassId, &out));
