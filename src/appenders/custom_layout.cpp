@@ -60,35 +60,6 @@ void AppendLiteral(const WString& run, CompiledFormat& compiled) {
   compiled.tokens.push_back(LayoutToken::kLiteral);
 }
 
-// Decimal digits of `value`, zero-padded to `minDigits` (at most 10).
-void AppendUnsigned(std::uint32_t value, int minDigits, WString& out) {
-  char16_t digits[10];
-  int count = 0;
-  do {
-    digits[9 - count] = static_cast<char16_t>(u'0' + value % 10);
-    value /= 10;
-    ++count;
-  } while (value != 0);
-  while (count < minDigits) {
-    digits[9 - count] = u'0';
-    ++count;
-  }
-  out.append(digits + 10 - count, static_cast<std::size_t>(count));
-}
-
-// The 32-bit value printed as signed ("%i").
-void AppendSigned(std::uint32_t value, WString& out) {
-  if (static_cast<std::int32_t>(value) < 0) {
-    out.push_back(u'-');
-    value = 0u - value;
-  }
-  AppendUnsigned(value, 1, out);
-}
-
-void AppendCalendarField(int value, int minDigits, WString& out) {
-  AppendUnsigned(static_cast<std::uint32_t>(value), minDigits, out);
-}
-
 }  // namespace
 
 WStringView LayoutTokenText(LayoutToken token) noexcept {
@@ -201,44 +172,34 @@ ResultCode CustomLayout::Render(WString& out, const LogRecord& record) const noe
           out.append(hostName);
           break;
         case LayoutToken::kDate:
-          AppendCalendarField(when.year, 4, out);
-          out.push_back(u'-');
-          AppendCalendarField(when.month, 2, out);
-          out.push_back(u'-');
-          AppendCalendarField(when.day, 2, out);
+          AppendLineDate(when, out);
           break;
         case LayoutToken::kTime:
-          AppendCalendarField(when.hour, 2, out);
-          out.push_back(u':');
-          AppendCalendarField(when.minute, 2, out);
-          out.push_back(u':');
-          AppendCalendarField(when.second, 2, out);
-          out.push_back(u',');
-          AppendCalendarField(when.millisecond, 3, out);
+          AppendLineTime(when, out);
           break;
         case LayoutToken::kFileName:
           out.append(record.fileId);
           break;
         case LayoutToken::kLine:
-          AppendSigned(record.line, out);
+          AppendDecimal(static_cast<std::int32_t>(record.line), 1, out);
           break;
         case LayoutToken::kBuildNr:
-          AppendSigned(record.buildNumber, out);
+          AppendDecimal(static_cast<std::int32_t>(record.buildNumber), 1, out);
           break;
         case LayoutToken::kSvnRev:
-          AppendSigned(record.revision, out);
+          AppendDecimal(static_cast<std::int32_t>(record.revision), 1, out);
           break;
         case LayoutToken::kMsg:
           out.append(record.message);
           break;
         case LayoutToken::kProduct:
-          AppendSigned(record.product, out);
+          AppendDecimal(static_cast<std::int32_t>(record.product), 1, out);
           break;
         case LayoutToken::kPid:
-          AppendUnsigned(record.processId, 1, out);
+          AppendDecimal(record.processId, 1, out);
           break;
         case LayoutToken::kTid:
-          AppendUnsigned(record.threadId, 1, out);
+          AppendDecimal(record.threadId, 1, out);
           break;
       }
     }

@@ -125,21 +125,6 @@ WStringView ViewOfCounted(const char16_t* text, std::uint32_t length) {
   return length == UINT32_MAX ? WStringView(text, WideLength(text)) : WStringView(text, length);
 }
 
-// Decimal digits of `value`, at least `minDigits` of them.
-void AppendDecimal(std::int64_t value, int minDigits, WString& out) {
-  char16_t digits[24];
-  int n = 0;
-  std::uint64_t magnitude =
-      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  do {
-    digits[sizeof digits / sizeof *digits - 1 - n++] = static_cast<char16_t>(u'0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  while (n < minDigits) digits[sizeof digits / sizeof *digits - 1 - n++] = u'0';
-  if (value < 0) digits[sizeof digits / sizeof *digits - 1 - n++] = u'-';
-  out.append(digits + (sizeof digits / sizeof *digits - n), static_cast<std::size_t>(n));
-}
-
 // The line's numbers are 32-bit values printed as signed.
 void AppendSigned32(std::uint32_t value, WString& out) {
   AppendDecimal(static_cast<std::int32_t>(value), 1, out);
@@ -195,6 +180,38 @@ ResultCode BuildRecordFromView(WStringView loggerName, std::uint32_t flags, cons
   }
 }
 
+void AppendDecimal(std::int64_t value, int minDigits, WString& out) {
+  char16_t digits[24];
+  int n = 0;
+  std::uint64_t magnitude =
+      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  do {
+    digits[sizeof digits / sizeof *digits - 1 - n++] = static_cast<char16_t>(u'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  while (n < minDigits) digits[sizeof digits / sizeof *digits - 1 - n++] = u'0';
+  if (value < 0) digits[sizeof digits / sizeof *digits - 1 - n++] = u'-';
+  out.append(digits + (sizeof digits / sizeof *digits - n), static_cast<std::size_t>(n));
+}
+
+void AppendLineDate(const CalendarTime& when, WString& out) {
+  AppendDecimal(when.year, 4, out);
+  out.push_back(u'-');
+  AppendDecimal(when.month, 2, out);
+  out.push_back(u'-');
+  AppendDecimal(when.day, 2, out);
+}
+
+void AppendLineTime(const CalendarTime& when, WString& out) {
+  AppendDecimal(when.hour, 2, out);
+  out.push_back(u':');
+  AppendDecimal(when.minute, 2, out);
+  out.push_back(u':');
+  AppendDecimal(when.second, 2, out);
+  out.push_back(u',');
+  AppendDecimal(when.millisecond, 3, out);
+}
+
 ResultCode FormatMessageLine(const LogRecord& record, WString& out) {
   CalendarTime when;
   if (ResultCode rc = FileTimeToCalendar(record.time, &when); Failed(rc)) return rc;
@@ -205,19 +222,9 @@ ResultCode FormatMessageLine(const LogRecord& record, WString& out) {
     out.append(u"] ");
     out.append(SeverityToText(record.severity));
     out.push_back(u' ');
-    AppendDecimal(when.year, 4, out);
-    out.push_back(u'-');
-    AppendDecimal(when.month, 2, out);
-    out.push_back(u'-');
-    AppendDecimal(when.day, 2, out);
+    AppendLineDate(when, out);
     out.push_back(u' ');
-    AppendDecimal(when.hour, 2, out);
-    out.push_back(u':');
-    AppendDecimal(when.minute, 2, out);
-    out.push_back(u':');
-    AppendDecimal(when.second, 2, out);
-    out.push_back(u',');
-    AppendDecimal(when.millisecond, 3, out);
+    AppendLineTime(when, out);
     out.push_back(u' ');
     out.append(GetCachedHostName());
     out.append(u" PID:");

@@ -100,4 +100,11 @@ ResultCode BuildRecordFromView(WStringView loggerName, std::uint32_t flags, cons
 // returns the conversion's code (RC_INVALID_TIME) and appends nothing.
 ResultCode FormatMessageLine(const LogRecord& record, WString& out);
 
+// Pieces of the line that layouts print too, appended without allocating
+// beyond `out`'s growth: decimal digits (at least `minDigits`, "-" first for
+// a negative value), the date "yyyy-mm-dd" and the time "hh:mm:ss,mmm".
+void AppendDecimal(std::int64_t value, int minDigits, WString& out);
+void AppendLineDate(const CalendarTime& when, WString& out);
+void AppendLineTime(const CalendarTime& when, WString& out);
+
 }  // namespace zun
