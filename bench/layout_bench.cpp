@@ -8,7 +8,7 @@
 #include "appenders/custom_layout.h"
 #include "appenders/standard_layout.h"
 #include "config/config_document.h"
-#include "core/log_record.h"
+#include "records/log_record.h"
 
 namespace zun {
 namespace {

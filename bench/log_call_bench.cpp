@@ -16,8 +16,8 @@
 #include "appenders/standard_layout.h"
 #include "config/config_document.h"
 #include "core/dispatcher.h"
-#include "core/log_record.h"
 #include "core/logger_tree.h"
+#include "records/log_record.h"
 
 namespace zun {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdarg>
 #include <memory>
 
-#include "core/log_record.h"
 #include "platform/names.h"
+#include "records/log_record.h"
 
 namespace {
 

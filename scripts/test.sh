@@ -13,6 +13,8 @@ fuzz_seconds=${ZUNLOGX_FUZZ_SECONDS:-60}
 echo "== format check"
 files=$(git ls-files '*.h' '*.cpp' '*.c' 2>/dev/null || find include src tests bench tools -name '*.[ch]' -o -name '*.cpp')
 clang-format --dry-run --Werror $files
+echo "== layer check"
+bash scripts/check_layers.sh
 
 run_config() {
   local name=$1

@@ -4,7 +4,7 @@
 
 #include "appenders/layout.h"
 #include "config/config_document.h"
-#include "core/log_record.h"
+#include "records/log_record.h"
 
 namespace zun {
 

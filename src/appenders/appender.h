@@ -4,9 +4,9 @@
 // Append, footer at close); subclasses supply the target through the hooks.
 #include <mutex>
 
-#include "boundary/result_code.h"
-#include "core/severity.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
+#include "records/severity.h"
 
 namespace zun {
 

@@ -2,8 +2,8 @@
 // What an appender knows of the log system that created it: every appender
 // receives one AppenderOwner at creation and keeps it without owning it; the
 // owner outlives its appenders.
-#include "boundary/result_code.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
 
 namespace zun {
 

@@ -2,10 +2,10 @@
 
 #include <new>
 
-#include "core/log_record.h"
-#include "core/severity.h"
 #include "platform/clock.h"
 #include "platform/names.h"
+#include "records/log_record.h"
+#include "records/severity.h"
 
 namespace zun {
 

@@ -4,9 +4,9 @@
 // before it closes it (footer).
 #include <memory>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "config/config_document.h"
-#include "platform/text.h"
 
 namespace zun {
 

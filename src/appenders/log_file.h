@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "platform/log_file_io.h"
-#include "platform/text.h"
 
 namespace zun {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <unordered_set>
 
-#include "boundary/result_code.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
 
 namespace zun {
 

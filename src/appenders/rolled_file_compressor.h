@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "boundary/result_code.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
 
 namespace zun {
 

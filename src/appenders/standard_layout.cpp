@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "core/log_record.h"
 #include "platform/names.h"
+#include "records/log_record.h"
 
 namespace zun {
 

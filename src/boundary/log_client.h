@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <mutex>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "core/log_system.h"
-#include "platform/text.h"
 
 namespace zun {
 

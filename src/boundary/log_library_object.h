@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "base/result_code.h"
 #include "boundary/log_client.h"
-#include "boundary/result_code.h"
 #include "zunlogx/zunlogx.h"
 
 namespace zun {

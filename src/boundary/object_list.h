@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
 
 namespace zun {
 

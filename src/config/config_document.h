@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "config/config_value.h"
-#include "platform/text.h"
 
 namespace zun {
 

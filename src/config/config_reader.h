@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "config/config_document.h"
 #include "platform/stream.h"
-#include "platform/text.h"
 
 namespace zun {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "boundary/result_code.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
 
 namespace zun {
 

@@ -3,11 +3,11 @@
 // stream, or into a file of its own.
 #include <string>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "config/config_document.h"
 #include "config/config_reader.h"
 #include "platform/stream.h"
-#include "platform/text.h"
 
 namespace zun {
 

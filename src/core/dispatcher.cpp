@@ -2,10 +2,11 @@
 
 #include <new>
 
-#include "core/log_record.h"
 #include "core/logger_tree.h"
 #include "platform/clock.h"
 #include "protect/protected_text.h"
+#include "records/log_record.h"
+#include "records/protected_record.h"
 
 namespace zun {
 

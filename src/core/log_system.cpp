@@ -3,6 +3,7 @@
 #include <new>
 
 #include "protect/session_key.h"
+#include "records/protected_record.h"
 
 namespace zun {
 
@@ -17,8 +18,10 @@ std::uint32_t gHolders = 0;    // guarded by gSystemLock
 LogSystem::LogSystem() : tree_(&dispatcher_), keyRecordLine_(std::make_shared<const WString>()) {}
 
 ResultCode LogSystem::Start() {
+  ResultCode rc = CreateSessionKey(sessionKey_);
+  if (Failed(rc)) return rc;
   WString line;
-  const ResultCode rc = CreateSessionKey(sessionKey_, line);
+  rc = MakeKeyRecordLine(line);
   if (Failed(rc)) return rc;
   try {
     keyRecordLine_ = std::make_shared<const WString>(std::move(line));

@@ -11,10 +11,10 @@
 #include <mutex>
 #include <vector>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "core/dispatcher.h"
 #include "core/logger_tree.h"
-#include "platform/text.h"
 
 namespace zun {
 

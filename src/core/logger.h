@@ -11,10 +11,10 @@
 #include <mutex>
 #include <vector>
 
-#include "boundary/result_code.h"
-#include "core/log_record.h"
-#include "core/severity.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
+#include "records/log_record.h"
+#include "records/severity.h"
 #include "zunlogx/zunlogx.h"
 
 namespace zun {

@@ -9,11 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "boundary/result_code.h"
-#include "core/log_record.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "core/logger.h"
-#include "core/severity.h"
-#include "platform/text.h"
+#include "records/log_record.h"
+#include "records/severity.h"
 
 namespace zun {
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <ctime>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
 
 namespace zun {
 

@@ -2,7 +2,7 @@
 // Text to the process's standard output or standard error.
 #include <string_view>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
 
 namespace zun {
 

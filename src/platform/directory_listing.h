@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "platform/clock.h"
-#include "platform/text.h"
 
 namespace zun {
 

@@ -2,8 +2,8 @@
 // The file system's own compression of a file: the file's compression flag
 // (FS_COMPR_FL, honoured by btrfs). Names and content stay as they are; only
 // the space the file takes changes. Paths may use "\" or "/" as separator.
-#include "boundary/result_code.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
 
 namespace zun {
 

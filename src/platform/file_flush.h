@@ -1,6 +1,6 @@
 #pragma once
 // Forcing a file's written data to the disk.
-#include "boundary/result_code.h"
+#include "base/result_code.h"
 #include "platform/stream.h"
 
 namespace zun {

@@ -5,9 +5,9 @@
 // file through renames.
 #include <cstdint>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "platform/clock.h"
-#include "platform/text.h"
 
 namespace zun {
 

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "boundary/result_code.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
 
 namespace zun {
 

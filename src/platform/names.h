@@ -1,7 +1,7 @@
 #pragma once
 // Host and account names.
-#include "boundary/result_code.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
 
 namespace zun {
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "boundary/result_code.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
 
 namespace zun {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "boundary/result_code.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
 
 namespace zun {
 

@@ -3,8 +3,8 @@
 // UTF-16 text, the last step of every protected form.
 #include <cstddef>
 
-#include "boundary/result_code.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
 
 namespace zun {
 

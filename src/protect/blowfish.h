@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
 
 namespace zun {
 

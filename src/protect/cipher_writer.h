@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
 #include "platform/stream.h"
 #include "protect/blowfish.h"
 

@@ -6,14 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "core/log_record.h"
+#include "base/spin_lock.h"
 #include "platform/stream.h"
 #include "protect/base64.h"
 #include "protect/random_generator.h"
 #include "protect/rsa_public_key.h"
 #include "protect/scramble_table.h"
 #include "protect/session_key.h"
-#include "protect/spin_lock.h"
 #include "protect/text_payload.h"
 #include "zunlogx/zunlogx.h"
 
@@ -148,17 +147,6 @@ ResultCode MakeKeyRecordText(WString& out) {
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;
   }
-}
-
-ResultCode EncodeMessageText(LogRecord& record) {
-  if (record.protectionMode == kProtectNone || record.message.empty()) return RC_OK;
-  WString encoded;
-  ProtectionMode modeAfter = record.protectionMode;
-  const ResultCode rc = MakeProtectedText(record.protectionMode, record.message, encoded, &modeAfter);
-  if (Failed(rc)) return rc;
-  record.message = std::move(encoded);
-  record.protectionMode = modeAfter;
-  return RC_OK;
 }
 
 }  // namespace zun

@@ -10,12 +10,10 @@
 // All of them may be made from any thread at the same time.
 #include <cstdint>
 
-#include "boundary/result_code.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
 
 namespace zun {
-
-struct LogRecord;
 
 using ProtectionMode = std::uint32_t;
 inline constexpr ProtectionMode kProtectNone = 0;
@@ -35,10 +33,5 @@ ResultCode MakeProtectedText(ProtectionMode mode, WStringView text, WString& out
 // The "c" text of the current session key: "c", the 20-digit session tag,
 // then the "b" form of the key's base64 text (366 characters in all).
 ResultCode MakeKeyRecordText(WString& out);
-
-// Replaces the record's message by the form its protectionMode selects, and
-// sets the mode it keeps. Mode 0 or an empty message: nothing to do. On
-// failure the record is unchanged and must not be written.
-ResultCode EncodeMessageText(LogRecord& record);
 
 }  // namespace zun

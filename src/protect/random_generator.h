@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "protect/spin_lock.h"
+#include "base/spin_lock.h"
 
 namespace zun {
 

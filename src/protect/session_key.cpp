@@ -3,16 +3,12 @@
 #include <cstring>
 #include <new>
 
-#include "core/log_record.h"
-#include "core/severity.h"
-#include "platform/clock.h"
-#include "platform/process_info.h"
+#include "base/spin_lock.h"
 #include "protect/base64.h"
 #include "protect/blowfish.h"
 #include "protect/cipher_writer.h"
 #include "protect/protected_text.h"
 #include "protect/random_generator.h"
-#include "protect/spin_lock.h"
 
 namespace zun {
 
@@ -56,31 +52,14 @@ ResultCode EncryptWithSessionKey(const std::string& payload, Stream& sink) {
   return writer.Finish();
 }
 
-ResultCode CreateSessionKey(std::vector<std::uint8_t>& key, WString& keyRecordLine) {
+ResultCode CreateSessionKey(std::vector<std::uint8_t>& key) {
   try {
     key.resize(kSessionKeySize);
-    FillRandom(key.data(), key.size());
-    ResultCode rc = SetSessionKey(key.data(), key.size());
-    if (Failed(rc)) return rc;
-
-    LogRecord record;
-    record.loggerName = u"ZUN.LOG.SM";
-    record.flags = 1;
-    record.severity = kSeverityAll;
-    record.time = SystemTimeNow();
-    record.processId = CurrentProcessId();
-    record.threadId = CurrentThreadId();
-    record.fileId = u"ZUN.LOG.SM";
-    rc = MakeKeyRecordText(record.message);
-    if (Failed(rc)) return rc;
-    WString line;
-    rc = FormatMessageLine(record, line);
-    if (Failed(rc)) return rc;
-    keyRecordLine = std::move(line);
-    return RC_OK;
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;
   }
+  FillRandom(key.data(), key.size());
+  return SetSessionKey(key.data(), key.size());
 }
 
 }  // namespace zun

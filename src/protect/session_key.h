@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "platform/stream.h"
-#include "platform/text.h"
 
 namespace zun {
 
@@ -34,10 +34,7 @@ ResultCode AppendSessionKeyBase64(WString& out);
 ResultCode EncryptWithSessionKey(const std::string& payload, Stream& sink);
 
 // Called once by the log system while it starts: fills `key` with 40 random
-// bytes, makes them the process-wide session key, and renders the key
-// record (logger "ZUN.LOG.SM", severity ALL, message the "c" text) as a
-// standard message line into `keyRecordLine`. On failure `keyRecordLine` is
-// left as it was and the log system does not start.
-ResultCode CreateSessionKey(std::vector<std::uint8_t>& key, WString& keyRecordLine);
+// bytes and makes them the process-wide session key.
+ResultCode CreateSessionKey(std::vector<std::uint8_t>& key);
 
 }  // namespace zun

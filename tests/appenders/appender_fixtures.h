@@ -22,9 +22,9 @@
 #include "config/config_document.h"
 #include "config/config_reader.h"
 #include "core/dispatcher.h"
-#include "core/log_record.h"
 #include "core/logger_tree.h"
 #include "hosts/append_lines.h"
+#include "records/log_record.h"
 #include "support/test_support.h"
 
 namespace zun::test {

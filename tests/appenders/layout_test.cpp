@@ -9,10 +9,10 @@
 #include "appenders/standard_layout.h"
 #include "config/config_reader.h"
 #include "config/config_writer.h"
-#include "core/log_record.h"
-#include "core/severity.h"
 #include "platform/clock.h"
 #include "platform/names.h"
+#include "records/log_record.h"
+#include "records/severity.h"
 #include "support/test_support.h"
 
 namespace zun {

@@ -11,9 +11,9 @@
 #include "appenders/appender_owner.h"
 #include "appenders/standard_layout.h"
 #include "config/config_document.h"
-#include "core/log_record.h"
 #include "core/logger_tree.h"
-#include "core/typed_arguments.h"
+#include "records/log_record.h"
+#include "records/typed_arguments.h"
 #include "support/test_support.h"
 
 namespace zun::test {

@@ -18,9 +18,9 @@
 #include <memory>
 #include <vector>
 
-#include "core/log_record.h"
-#include "core/typed_arguments.h"
-#include "core/wide_format.h"
+#include "records/log_record.h"
+#include "records/typed_arguments.h"
+#include "records/wide_format.h"
 
 namespace {
 

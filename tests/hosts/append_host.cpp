@@ -21,7 +21,7 @@
 #include "appenders/file_appender.h"
 #include "appenders/standalone_owner.h"
 #include "config/config_document.h"
-#include "core/log_record.h"
+#include "records/log_record.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zun::test {
 

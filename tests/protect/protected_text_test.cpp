@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "core/log_record.h"
 #include "platform/process_info.h"
 #include "protect/rsa_public_key.h"
 #include "protect/session_key.h"
 #include "protect_test_support.h"
+#include "records/protected_record.h"
 
 namespace zun {
 namespace {
@@ -25,7 +25,10 @@ constexpr std::uint8_t kScrambleTable[16 * 64] = {
 struct Session {
   std::vector<std::uint8_t> key;
   WString line;
-  Session() { EXPECT_EQ(RC_OK, CreateSessionKey(key, line)); }
+  Session() {
+    EXPECT_EQ(RC_OK, CreateSessionKey(key));
+    EXPECT_EQ(RC_OK, MakeKeyRecordLine(line));
+  }
 };
 const Session& ProcessSession() {
   static const Session session;

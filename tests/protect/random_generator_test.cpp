@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/spin_lock.h"
 #include "platform/random_sources.h"
-#include "protect/spin_lock.h"
 
 namespace zun {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/text.h"
+#include "base/text.h"
 
 #include "platform/clock.h"
 #include "support/test_support.h"

@@ -9,7 +9,7 @@ namespace zun {
 using ResultCode = std::uint32_t;
 
 #define ZUN_RESULT_CODE(name, value) inline constexpr ResultCode name = value;
-#include "boundary/result_codes.inc"
+#include "base/result_codes.inc"
 #undef ZUN_RESULT_CODE
 
 constexpr bool Failed(ResultCode rc) { return static_cast<std::int32_t>(rc) < 0; }

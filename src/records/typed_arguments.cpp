@@ -1,11 +1,11 @@
-#include "core/typed_arguments.h"
+#include "records/typed_arguments.h"
 
 #include <cmath>
 #include <cstring>
 #include <new>
 #include <string_view>
 
-#include "core/wide_format.h"
+#include "records/wide_format.h"
 
 namespace zun {
 

@@ -1,11 +1,11 @@
-#include "core/log_record.h"
+#include "records/log_record.h"
 
 #include <new>
 
-#include "core/typed_arguments.h"
-#include "core/wide_format.h"
 #include "platform/names.h"
 #include "platform/process_info.h"
+#include "records/typed_arguments.h"
+#include "records/wide_format.h"
 
 namespace zun {
 

@@ -12,6 +12,7 @@
 #include "protect/protect_test_support.h"
 #include "protect/scramble_table.h"
 #include "protect/session_key.h"
+#include "records/protected_record.h"
 
 namespace zun {
 namespace {
@@ -81,7 +82,8 @@ TEST_F(DispatchTest, PrintfStyleCallsBecomeStandardLinesInTheLoggersAndItsAncest
 TEST_F(DispatchTest, ProtectedAndTypedCallsFollowTheKeyRecordLineOfEachOpening) {
   std::vector<std::uint8_t> sessionKey;
   WString keyRecordLine;
-  ASSERT_RC(RC_OK, CreateSessionKey(sessionKey, keyRecordLine));
+  ASSERT_RC(RC_OK, CreateSessionKey(sessionKey));
+  ASSERT_RC(RC_OK, MakeKeyRecordLine(keyRecordLine));
   tree_.SetKeyRecordLine(std::make_shared<const WString>(keyRecordLine));
   Logger* logger = Get(u"typed", 57);
   AddFileAppender(logger, "typed.log");

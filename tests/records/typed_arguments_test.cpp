@@ -1,4 +1,4 @@
-#include "core/typed_arguments.h"
+#include "records/typed_arguments.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "protect/spin_lock.h"
+#include "base/spin_lock.h"
 
 #include <chrono>
 #include <thread>

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "boundary/result_code.h"
+#include "base/result_code.h"
 
 namespace zun {
 

@@ -1,4 +1,4 @@
-#include "core/severity.h"
+#include "records/severity.h"
 
 #include "support/test_support.h"
 

@@ -19,8 +19,8 @@
 #include <cstdarg>
 #include <cstddef>
 
-#include "boundary/result_code.h"
-#include "platform/text.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "zunlogx/zunlogx.h"
 
 namespace zun {

@@ -1,4 +1,4 @@
-#include "boundary/result_code.h"
+#include "base/result_code.h"
 
 #include <cerrno>
 

@@ -2,7 +2,7 @@
 // Severities: signed 32-bit, larger is more severe, eight named points.
 #include <cstdint>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zun {
 

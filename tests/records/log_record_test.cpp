@@ -1,4 +1,4 @@
-#include "core/log_record.h"
+#include "records/log_record.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "boundary/result_code.h"
+#include "base/result_code.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -9,7 +9,7 @@ namespace zun {
 
 // Every constant of the table must be the public header's value too.
 #define ZUN_RESULT_CODE(name, value) static_assert(ZUN_##name == (value), #name);
-#include "boundary/result_codes.inc"
+#include "base/result_codes.inc"
 #undef ZUN_RESULT_CODE
 
 namespace {
@@ -21,7 +21,7 @@ struct NamedCode {
 
 constexpr NamedCode kNamedCodes[] = {
 #define ZUN_RESULT_CODE(name, value) {value, #name},
-#include "boundary/result_codes.inc"
+#include "base/result_codes.inc"
 #undef ZUN_RESULT_CODE
 };
 

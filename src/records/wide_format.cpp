@@ -1,4 +1,4 @@
-#include "core/wide_format.h"
+#include "records/wide_format.h"
 
 #include <locale.h>
 

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "boundary/result_code.h"
-#include "core/severity.h"
+#include "base/result_code.h"
+#include "base/text.h"
 #include "platform/clock.h"
-#include "platform/text.h"
+#include "records/severity.h"
 #include "zunlogx/zunlogx.h"
 
 namespace zun {

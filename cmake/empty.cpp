@@ -1,1 +1,0 @@
-// The shared object is made of the subsystem archives; CMake wants one source.
