@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/result_code.h"
 #include "platform/clock.h"
 #include "platform/process_info.h"
 
@@ -24,7 +25,28 @@ std::uint32_t ReverseBits(std::uint32_t v) {
   return r;
 }
 
+// getrandom until `count` bytes or an error other than EINTR; the bytes read.
+std::size_t GetRandomBytes(unsigned char* out, std::size_t count, unsigned flags, int* error) {
+  std::size_t have = 0;
+  while (have < count) {
+    const ssize_t got = getrandom(out + have, count - have, flags);
+    if (got > 0) {
+      have += static_cast<std::size_t>(got);
+    } else if (got < 0 && errno != EINTR) {
+      *error = errno;
+      break;
+    }
+  }
+  return have;
+}
+
 }  // namespace
+
+ResultCode ReadKernelRandom(void* buffer, std::size_t count) {
+  int error = 0;
+  if (GetRandomBytes(static_cast<unsigned char*>(buffer), count, 0, &error) == count) return RC_OK;
+  return ResultFromErrno(error);
+}
 
 std::uint32_t MixedSeedWord(const void* localAddress) {
   return ReverseBits(CurrentProcessId()) ^ CurrentThreadId() ^ static_cast<std::uint32_t>(TickCountMs()) ^
@@ -51,18 +73,11 @@ void CollectRandomSources(RandomSourceSink sink, void* context) {
   std::memset(&info, 0, sizeof(info));
   if (sysinfo(&info) == 0) sink(&info, sizeof(info), context);
 
+  // No waiting here: early at boot the pool may not be ready, and the other
+  // sources suffice for the generator.
   unsigned char kernelBytes[16];
-  std::size_t have = 0;
-  while (have < sizeof(kernelBytes)) {
-    const ssize_t got = getrandom(kernelBytes + have, sizeof(kernelBytes) - have, GRND_NONBLOCK);
-    if (got > 0) {
-      have += static_cast<std::size_t>(got);
-    } else if (got < 0 && errno == EINTR) {
-      continue;
-    } else {
-      break;  // no entropy yet early at boot, or no such call: the other sources suffice
-    }
-  }
+  int error = 0;
+  const std::size_t have = GetRandomBytes(kernelBytes, sizeof(kernelBytes), GRND_NONBLOCK, &error);
   if (have > 0) sink(kernelBytes, have, context);
 }
 

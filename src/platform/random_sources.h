@@ -1,11 +1,20 @@
 #pragma once
-// System values that seed the random generator when the library is loaded.
-// None of them is secret; together they make two processes, or two loads in
-// one process, start from different states.
+// The kernel's random source for key material, and the system values that
+// seed the random generator when the library is loaded. None of the seed
+// values is secret; together they make two processes, or two loads in one
+// process, start from different states.
 #include <cstddef>
 #include <cstdint>
 
+#include "base/result_code.h"
+
 namespace zun {
+
+// `count` bytes of the kernel's random source (getrandom). Waits only while
+// the kernel's pool is not yet initialised after boot; interruptions and
+// short reads are retried. A refusal gives the converted errno (no such
+// call: RC_NOT_SUPPORTED); `buffer` then holds nothing useful.
+ResultCode ReadKernelRandom(void* buffer, std::size_t count);
 
 // The process id with its 32 bits reversed, XOR the thread id, XOR the
 // monotonic tick count in milliseconds, XOR `localAddress` (the address of a

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "base/spin_lock.h"
 #include "platform/stream.h"
 #include "protect/base64.h"
 #include "protect/random_generator.h"
@@ -26,10 +25,6 @@ namespace {
 
 constexpr std::size_t kTagDigits = 20;
 constexpr std::size_t kLengthDigits = 10;
-
-// Guards the process's one RSA key (in AppendPublicKeyForm), which is made on
-// first use and freed at exit; held through all blocks of one text.
-constinit SpinLock gRsaLock;
 
 void AppendDecimal(WString& out, std::uint64_t value, std::size_t width) {
   char16_t digits[20];
@@ -55,28 +50,25 @@ ResultCode MakeScrambledForm(WStringView text, WString& out) {
 }
 
 // "b" and base64 of a zero byte followed by the RSA blocks of the payload.
+// Each text makes its own key object from the compiled-in modulus: libcrypto
+// does not promise that one RSA object may encrypt on several threads at
+// once, and a shared one behind a lock made every caller wait for the
+// longest text.
 ResultCode AppendPublicKeyForm(const std::string& payload, WString& out) {
-  static RsaPublicKey key;
-  std::vector<std::uint8_t> blocks;
-  {
-    SpinLockGuard guard(gRsaLock);
-    if (!key.HasKey()) {
-      const ResultCode rc = key.SetKey(PublicKeyModulus(), kPublicKeyModulusSize);
-      if (Failed(rc)) return rc;
-    }
-    const std::size_t blockSize = key.Size();
-    const std::size_t chunkSize = blockSize - kRsaPaddingSize;
-    const std::size_t chunks = (payload.size() + chunkSize - 1) / chunkSize;
-    std::vector<std::uint8_t> block;
-    blocks.reserve(1 + chunks * blockSize);
-    blocks.push_back(0);
-    const auto* p = reinterpret_cast<const std::uint8_t*>(payload.data());
-    for (std::size_t at = 0; at < payload.size(); at += chunkSize) {
-      const std::size_t length = std::min(chunkSize, payload.size() - at);
-      const ResultCode rc = key.EncryptBlock(p + at, length, block);
-      if (Failed(rc)) return rc;
-      blocks.insert(blocks.end(), block.begin(), block.end());
-    }
+  RsaPublicKey key;
+  ResultCode rc = key.SetKey(PublicKeyModulus(), kPublicKeyModulusSize);
+  if (Failed(rc)) return rc;
+  const std::size_t blockSize = key.Size();
+  const std::size_t chunkSize = blockSize - kRsaPaddingSize;
+  const std::size_t chunks = (payload.size() + chunkSize - 1) / chunkSize;
+  std::vector<std::uint8_t> blocks, block;
+  blocks.reserve(1 + chunks * blockSize);
+  blocks.push_back(0);
+  const auto* p = reinterpret_cast<const std::uint8_t*>(payload.data());
+  for (std::size_t at = 0; at < payload.size(); at += chunkSize) {
+    rc = key.EncryptBlock(p + at, std::min(chunkSize, payload.size() - at), block);
+    if (Failed(rc)) return rc;
+    blocks.insert(blocks.end(), block.begin(), block.end());
   }
   out.reserve(out.size() + 1 + Base64Length(blocks.size()));
   out.push_back(u'b');
@@ -91,8 +83,11 @@ ResultCode MakePublicKeyForm(WStringView text, WString& out) {
 }
 
 ResultCode MakeSessionForm(WStringView text, WString& out) {
+  std::uint64_t tag = 0;
+  ResultCode rc = SessionTag(tag);
+  if (Failed(rc)) return rc;
   std::string payload;
-  ResultCode rc = MakeTextPayload(payload, text);
+  rc = MakeTextPayload(payload, text);
   if (Failed(rc)) return rc;
   // The length field has ten digits and the memory stream 32-bit sizes.
   if (payload.size() > std::numeric_limits<std::uint32_t>::max() - 8) return RC_INVALID_PARAMETER;
@@ -101,7 +96,7 @@ ResultCode MakeSessionForm(WStringView text, WString& out) {
   if (Failed(rc)) return rc;
   out.reserve(1 + kTagDigits + kLengthDigits + Base64Length(ciphertext.Size()));
   out.push_back(u'd');
-  AppendDecimal(out, SessionTag(), kTagDigits);
+  AppendDecimal(out, tag, kTagDigits);
   AppendDecimal(out, payload.size(), kLengthDigits);
   return AppendBase64(out, ciphertext.Data(), ciphertext.Size());
 }
@@ -137,12 +132,14 @@ ResultCode MakeProtectedText(ProtectionMode mode, WStringView text, WString& out
 ResultCode MakeKeyRecordText(WString& out) {
   try {
     out.clear();
-    out.push_back(u'c');
-    AppendDecimal(out, SessionTag(), kTagDigits);
-    WString keyText;
-    ResultCode rc = AppendSessionKeyBase64(keyText);
+    std::uint64_t tag = 0;
+    ResultCode rc = SessionTag(tag);
     if (Failed(rc)) return rc;
-    // The session key lock is released here, before the RSA lock is taken.
+    out.push_back(u'c');
+    AppendDecimal(out, tag, kTagDigits);
+    WString keyText;
+    rc = AppendSessionKeyBase64(keyText);
+    if (Failed(rc)) return rc;
     return MakePublicKeyForm(keyText, out);
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;

@@ -26,8 +26,8 @@ inline constexpr ProtectionMode kProtectSession = 4;
 // is the mode a record keeps: 1 for the values that have no form of their
 // own, else `mode`. Mode 0 and an empty text give the text itself. A lone
 // surrogate: RC_INVALID_DATA; no memory: RC_OUT_OF_MEMORY; RSA:
-// RC_RSA_FAILED; mode 4 without a session key: RC_NOT_SUPPORTED. On failure
-// `out` holds nothing useful.
+// RC_RSA_FAILED; mode 4 without a session key: RC_NOT_SUPPORTED, without a
+// session tag: the code of SessionTag. On failure `out` holds nothing useful.
 ResultCode MakeProtectedText(ProtectionMode mode, WStringView text, WString& out, ProtectionMode* modeAfter);
 
 // The "c" text of the current session key: "c", the 20-digit session tag,

@@ -56,6 +56,5 @@ void SeedRandomAtLoad() {
 
 void StirRandom(const void* bytes, std::size_t count) { gGenerator.Stir(bytes, count); }
 std::uint8_t RandomByte() { return gGenerator.Byte(); }
-void FillRandom(void* buffer, std::size_t count) { gGenerator.Fill(buffer, count); }
 
 }  // namespace zun

@@ -2,8 +2,8 @@
 // The library's pseudo-random generator: the 48-bit linear congruential
 // generator of the drand48 family (multiplier 0x5DEECE66D, increment 0xB),
 // one per process, seeded from system values when the library is loaded.
-// It makes session keys and picks scrambling keys; it is not meant to be
-// unpredictable to someone who can observe the process.
+// It only picks scrambling keys: its state shows through the key indexes of
+// scrambled texts, so nothing secret (session keys, tags) is drawn from it.
 #include <cstddef>
 #include <cstdint>
 
@@ -57,6 +57,5 @@ void SeedRandomAtLoad();
 
 void StirRandom(const void* bytes, std::size_t count);
 std::uint8_t RandomByte();
-void FillRandom(void* buffer, std::size_t count);
 
 }  // namespace zun

@@ -17,7 +17,8 @@ namespace {
 #undef ZUN_PUBLIC_KEY_MODULUS
 
 static_assert(sizeof(kModulus) == kPublicKeyModulusSize, "the forms are built around a 2048-bit key");
-static_assert(kExponent % 2 == 1, "an RSA public exponent is odd");
+static_assert(kExponent % 2 == 1 && kExponent >= 3, "an RSA public exponent is odd and above 1");
+static_assert(kExponent != 65537, "the protected forms use an exponent other than the common 65537");
 
 }  // namespace
 

@@ -16,13 +16,13 @@ inline constexpr std::size_t kPublicKeyModulusSize = 256;
 // PKCS#1 v1.5 padding takes 11 bytes of every block.
 inline constexpr std::size_t kRsaPaddingSize = 11;
 
-// The fixed key: an odd exponent below 2^32 and a 2048-bit modulus,
-// big-endian.
+// The fixed key: an odd exponent from 3 to 2^32 - 1 other than 65537, and a
+// 2048-bit modulus, big-endian.
 std::uint32_t PublicKeyExponent();
 const std::uint8_t* PublicKeyModulus();
 
-// One RSA public key. Not locked: the process-wide holder of the protected
-// forms guards its instance with a SpinLock.
+// One RSA public key, for one thread at a time: libcrypto caches values in
+// the key object while it encrypts.
 class RsaPublicKey {
  public:
   RsaPublicKey() = default;
@@ -34,7 +34,6 @@ class RsaPublicKey {
   // before. Length 0: RC_INVALID_PARAMETER; libcrypto refusing any step:
   // RC_OUT_OF_MEMORY, with no key held afterwards.
   ResultCode SetKey(const std::uint8_t* modulus, std::size_t length);
-  bool HasKey() const { return rsa_ != nullptr; }
   // The modulus size in bytes (RSA_size); 0 without a key.
   std::size_t Size() const;
   // Encrypts up to Size() - 11 bytes into exactly Size() bytes of `output`.

@@ -1,14 +1,14 @@
 #include "protect/session_key.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
 #include "base/spin_lock.h"
+#include "platform/random_sources.h"
 #include "protect/base64.h"
 #include "protect/blowfish.h"
 #include "protect/cipher_writer.h"
-#include "protect/protected_text.h"
-#include "protect/random_generator.h"
 
 namespace zun {
 
@@ -21,11 +21,24 @@ struct SessionKeyStore {
 };
 
 constinit SessionKeyStore gSessionKey;
+// 0 until the first caller draws it; never changes afterwards.
+constinit std::atomic<std::uint64_t> gSessionTag{0};
 
 }  // namespace
 
-std::uint64_t SessionTag() {
-  return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&EncryptWithSessionKey));
+ResultCode SessionTag(std::uint64_t& tag) {
+  std::uint64_t current = gSessionTag.load(std::memory_order_acquire);
+  while (current == 0) {
+    std::uint64_t drawn = 0;
+    const ResultCode rc = ReadKernelRandom(&drawn, sizeof(drawn));
+    if (Failed(rc)) return rc;
+    // The first thread to store its draw wins; a loser reads the winner's.
+    if (drawn != 0 && gSessionTag.compare_exchange_strong(current, drawn, std::memory_order_acq_rel)) {
+      current = drawn;
+    }
+  }
+  tag = current;
+  return RC_OK;
 }
 
 ResultCode SetSessionKey(const std::uint8_t* key, std::size_t length) {
@@ -42,9 +55,15 @@ ResultCode AppendSessionKeyBase64(WString& out) {
 }
 
 ResultCode EncryptWithSessionKey(const std::string& payload, Stream& sink) {
+  std::uint8_t key[sizeof(gSessionKey.bytes)];
+  std::uint32_t length = 0;
+  {
+    SpinLockGuard guard(gSessionKey.lock);
+    length = gSessionKey.length;
+    std::memcpy(key, gSessionKey.bytes, length);
+  }
   BlowfishCipher cipher;
-  SpinLockGuard guard(gSessionKey.lock);
-  ResultCode rc = cipher.SetKey(gSessionKey.bytes, gSessionKey.length);
+  ResultCode rc = cipher.SetKey(key, length);
   if (Failed(rc)) return rc;
   CipherWriter writer(cipher, sink);
   rc = writer.Write(payload.data(), payload.size(), nullptr);
@@ -53,13 +72,15 @@ ResultCode EncryptWithSessionKey(const std::string& payload, Stream& sink) {
 }
 
 ResultCode CreateSessionKey(std::vector<std::uint8_t>& key) {
+  std::uint8_t fresh[kSessionKeySize];
+  const ResultCode rc = ReadKernelRandom(fresh, sizeof(fresh));
+  if (Failed(rc)) return rc;
   try {
-    key.resize(kSessionKeySize);
+    key.assign(fresh, fresh + sizeof(fresh));
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;
   }
-  FillRandom(key.data(), key.size());
-  return SetSessionKey(key.data(), key.size());
+  return SetSessionKey(fresh, sizeof(fresh));
 }
 
 }  // namespace zun

@@ -15,9 +15,11 @@ namespace zun {
 inline constexpr std::size_t kSessionKeySize = 40;
 
 // One number per loaded instance of the library, written in the key record
-// and in every "d" text of that instance: the address of the session-cipher
-// routine, zero-extended. Constant while the library stays loaded.
-std::uint64_t SessionTag();
+// and in every "d" text of that instance: 64 bits of the kernel's random
+// source, drawn by the first caller and constant while the library stays
+// loaded (a forked child keeps it, as it keeps the session key). Any
+// thread; no lock. Failure: the code of ReadKernelRandom, and no tag yet.
+ResultCode SessionTag(std::uint64_t& tag);
 
 // Replaces the process-wide session key (up to 56 bytes, else
 // RC_INVALID_PARAMETER), under its lock. Until a key is set its length is 0.
@@ -29,12 +31,15 @@ ResultCode AppendSessionKeyBase64(WString& out);
 
 // The session-cipher routine: `payload` encrypted with Blowfish (ECB, zero
 // padding of the last block) under the session key, written to `sink`.
-// Holds the session key lock from keying the cipher to the last block. A key
-// length outside 4 to 56 bytes (no key made yet): RC_NOT_SUPPORTED.
+// Holds the session key lock only to copy the key, so long texts do not keep
+// other callers waiting. A key length outside 4 to 56 bytes (no key made
+// yet): RC_NOT_SUPPORTED.
 ResultCode EncryptWithSessionKey(const std::string& payload, Stream& sink);
 
-// Called once by the log system while it starts: fills `key` with 40 random
-// bytes and makes them the process-wide session key.
+// Called once by the log system while it starts: fills `key` with 40 bytes
+// of the kernel's random source and makes them the process-wide session key.
+// When the kernel refuses, its code is returned and nothing changes: a
+// session key is never made from anything weaker.
 ResultCode CreateSessionKey(std::vector<std::uint8_t>& key);
 
 }  // namespace zun

@@ -1,11 +1,21 @@
 #include "protect/protected_text.h"
 
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <barrier>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/process_info.h"
@@ -36,6 +46,20 @@ const Session& ProcessSession() {
 }
 
 std::string Payload(std::string_view utf8) { return "a" + std::string(utf8); }
+
+// From here on getrandom fails with ENOSYS in this process, as on a kernel
+// without it. False when the process may not filter its system calls.
+bool DenyKernelRandom() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getrandom, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog program{sizeof(filter) / sizeof(filter[0]), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
 
 // The reader's side: the private key, the table, and the session key and tag
 // it recovers from the key record.
@@ -142,7 +166,9 @@ TEST_F(ProtectedTextTest, SessionTextsCarryNAndTheKeyRecordsTagDecryptWithTheKey
   EXPECT_EQ(0u, line.find(u"[ZUN.LOG.SM] ALL "));
   EXPECT_NE(WString::npos, line.find(ToUtf16(" PID:" + std::to_string(CurrentProcessId()) + " THID:")));
   EXPECT_EQ(test::Bytes(ProcessSession().key.data(), ProcessSession().key.size()), sessionKey_);
-  std::string digits = std::to_string(SessionTag());
+  std::uint64_t tag = 0;
+  ASSERT_EQ(RC_OK, SessionTag(tag));
+  std::string digits = std::to_string(tag);
   EXPECT_EQ(digits.insert(0, 20 - digits.size(), '0'), tag_);
   // n counts the tag byte: 8 fills one block exactly, 9 needs a second.
   for (auto [text, n, size] :
@@ -162,6 +188,97 @@ TEST_F(ProtectedTextTest, SessionTextsCarryNAndTheKeyRecordsTagDecryptWithTheKey
   EXPECT_EQ(RC_INVALID_PARAMETER, SetSessionKey(ProcessSession().key.data(), 57));
   ASSERT_EQ(RC_OK, SetSessionKey(ProcessSession().key.data(), kSessionKeySize));
   EXPECT_EQ(Payload("abc"), Read(Make(4, u"abc", 4)));
+}
+
+// Two children forked from one state draw different keys, which a generator
+// copied by fork would not; a child without the kernel's random source gets
+// no key at all, so no "d" text, rather than a weaker one.
+TEST_F(ProtectedTextTest, ForkedChildrenDrawTheirOwnKeysAndNeverFallBackToAWeakerSource) {
+  int keys[2];
+  ASSERT_EQ(0, pipe(keys));
+  for (const bool denied : {false, false, true}) {
+    const pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+      std::vector<std::uint8_t> key;
+      WString text;
+      if (!denied) _exit(CreateSessionKey(key) == RC_OK && write(keys[1], key.data(), 40) == 40 ? 0 : 1);
+      if (!DenyKernelRandom()) _exit(2);
+      _exit(SetSessionKey(nullptr, 0) == RC_OK && CreateSessionKey(key) == RC_NOT_SUPPORTED &&
+                    MakeProtectedText(4, u"x", text, nullptr) == RC_NOT_SUPPORTED
+                ? 0
+                : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    if (denied && status == 2 << 8) GTEST_SKIP() << "system calls cannot be filtered here";
+    EXPECT_EQ(0, status) << (denied ? "without" : "with") << " the kernel's random source";
+  }
+  std::string drawn(80, '\0');
+  ASSERT_EQ(80, read(keys[0], drawn.data(), drawn.size()));
+  close(keys[0]);
+  close(keys[1]);
+  EXPECT_NE(drawn.substr(0, 40), drawn.substr(40));
+  EXPECT_NE(sessionKey_, drawn.substr(0, 40));
+}
+
+// libcrypto's public-key encryption with a hold: the first whole 245-byte
+// block, the long text's, waits inside libcrypto until the short texts are
+// done (or, when they cannot finish meanwhile, for ten seconds).
+struct HeldEncryption {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool inside = false, shortsDone = false;  // guarded by mutex
+  int (*original)(int, const unsigned char*, unsigned char*, RSA*, int) = nullptr;
+} gHold;
+
+int EncryptHoldingTheLongText(int length, const unsigned char* from, unsigned char* to, RSA* rsa,
+                              int padding) {
+  if (length == 245) {
+    std::unique_lock lock(gHold.mutex);
+    if (!std::exchange(gHold.inside, true)) {
+      gHold.changed.notify_all();
+      gHold.changed.wait_for(lock, std::chrono::seconds(10), [] { return gHold.shortsDone; });
+    }
+  }
+  return gHold.original(length, from, to, rsa, padding);
+}
+
+// A long public-key text does not hold up short ones: they complete while it
+// is still being encrypted.
+TEST(PublicKeyForm, ShortTextsCompleteWhileALongOneIsEncrypted) {
+  RSA_METHOD* held = RSA_meth_dup(RSA_PKCS1_OpenSSL());
+  ASSERT_NE(nullptr, held);
+  gHold.original = RSA_meth_get_pub_enc(held);
+  RSA_meth_set_pub_enc(held, EncryptHoldingTheLongText);
+  RSA_set_default_method(held);
+  std::atomic<bool> longDone{false};
+  std::thread longer([&] {
+    WString out;
+    EXPECT_EQ(RC_OK, MakeProtectedText(3, WString(1000, u'L'), out, nullptr));
+    longDone.store(true);
+  });
+  {
+    std::unique_lock lock(gHold.mutex);
+    EXPECT_TRUE(gHold.changed.wait_for(lock, std::chrono::seconds(10), [] { return gHold.inside; }));
+  }
+  constexpr int kShort = 3;
+  int completed = 0;
+  for (; completed < kShort; ++completed) {
+    WString out;
+    EXPECT_EQ(RC_OK, MakeProtectedText(3, u"short", out, nullptr));
+    if (longDone.load()) break;
+  }
+  {
+    std::lock_guard lock(gHold.mutex);
+    gHold.shortsDone = true;
+  }
+  gHold.changed.notify_all();
+  longer.join();
+  RSA_set_default_method(RSA_PKCS1_OpenSSL());
+  RSA_meth_free(held);
+  EXPECT_EQ(kShort, completed);
+  EXPECT_TRUE(longDone.load());
 }
 
 TEST(RsaPublicKey, HasAnOddExponentAndRefusesBadInput) {
