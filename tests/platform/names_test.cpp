@@ -5,6 +5,8 @@
 
 #include <barrier>
 #include <cstdlib>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -13,53 +15,37 @@
 namespace zun {
 namespace {
 
-// Restores an environment variable at scope end.
+// Sets or (null) removes an environment variable until scope end.
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
+    if (const char* old = std::getenv(name)) old_ = old;
+    value ? setenv(name, value, 1) : unsetenv(name);
   }
-  ~ScopedEnv() {
-    if (hadOld_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
+  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
 
  private:
   const char* name_;
-  bool hadOld_;
-  std::string old_;
+  std::optional<std::string> old_;
 };
 
 TEST(HostName, OverrideVariableThenComputerNameThenSystem) {
-  WString name;
-  {
-    ScopedEnv cluster("_CLUSTER_NETWORK_NAME_", "vcluster");
-    ScopedEnv computer("COMPUTERNAME", "box");
-    ASSERT_RC(0u, GetHostName(&name));
-    EXPECT_EQ(u"vcluster", name);
-  }
-  {
-    ScopedEnv cluster("_CLUSTER_NETWORK_NAME_", nullptr);
-    ScopedEnv computer("COMPUTERNAME", "b\xc3\xa4r");
-    ASSERT_RC(0u, GetHostName(&name));
-    EXPECT_EQ(u"b\u00e4r", name);
-  }
-  ScopedEnv cluster("_CLUSTER_NETWORK_NAME_", nullptr);
-  ScopedEnv computer("COMPUTERNAME", nullptr);
-  ASSERT_RC(0u, GetHostName(&name));
   char node[256] = {};
   gethostname(node, sizeof node - 1);
-  EXPECT_EQ(ToUtf16(node), name);
+  const struct {
+    const char* cluster;
+    const char* computer;
+    WString expected;
+  } cases[] = {{"vcluster", "box", u"vcluster"},
+               {nullptr, "b\xc3\xa4r", u"b\u00e4r"},
+               {nullptr, nullptr, ToUtf16(node)}};
+  for (const auto& c : cases) {
+    ScopedEnv cluster("_CLUSTER_NETWORK_NAME_", c.cluster);
+    ScopedEnv computer("COMPUTERNAME", c.computer);
+    WString name;
+    ASSERT_RC(0u, GetHostName(&name));
+    EXPECT_EQ(c.expected, name);
+  }
 }
 
 TEST(HostName, CachedOnceForConcurrentFirstCallers) {
