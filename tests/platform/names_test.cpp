@@ -5,9 +5,9 @@
 
 #include <barrier>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/test_support.h"
@@ -15,57 +15,44 @@
 namespace zun {
 namespace {
 
-// Sets or (null) removes an environment variable until scope end.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
+// Host names run in a child process with exactly the environment given.
 TEST(HostName, OverrideVariableThenComputerNameThenSystem) {
   char node[256] = {};
   gethostname(node, sizeof node - 1);
-  const struct {
-    const char* cluster;
-    const char* computer;
-    WString expected;
-  } cases[] = {{"vcluster", "box", u"vcluster"},
-               {nullptr, "b\xc3\xa4r", u"b\u00e4r"},
-               {nullptr, nullptr, ToUtf16(node)}};
-  for (const auto& c : cases) {
-    ScopedEnv cluster("_CLUSTER_NETWORK_NAME_", c.cluster);
-    ScopedEnv computer("COMPUTERNAME", c.computer);
-    WString name;
-    ASSERT_RC(0u, GetHostName(&name));
-    EXPECT_EQ(c.expected, name);
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"_CLUSTER_NETWORK_NAME_=vcluster", "COMPUTERNAME=box"}, "vcluster\n"},
+      {{"COMPUTERNAME=b\xc3\xa4r"}, "b\xc3\xa4r\n"},
+      {{}, std::string(node) + "\n"},
+  };
+  for (const auto& [environment, expected] : cases) {
+    EXPECT_EQ(expected, test::RunInChild(environment, [] {
+                WString name;
+                const ResultCode rc = GetHostName(&name);
+                return test::Outcome(rc, name);
+              }));
   }
 }
 
 TEST(HostName, CachedOnceForConcurrentFirstCallers) {
-  constexpr int kThreads = 8;
-  std::barrier start(kThreads);
-  std::vector<const WString*> seen(kThreads);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) {
-    threads.emplace_back([&, i] {
-      start.arrive_and_wait();
-      seen[i] = &GetCachedHostName();
-    });
-  }
-  for (auto& t : threads) t.join();
-  for (const WString* s : seen) EXPECT_EQ(seen[0], s);
-  EXPECT_FALSE(seen[0]->empty());
-  // Once computed it no longer follows the environment.
-  const WString first = *seen[0];
-  ScopedEnv computer("COMPUTERNAME", "changed-later");
-  EXPECT_EQ(first, GetCachedHostName());
+  EXPECT_EQ("box\n", test::RunInChild({"COMPUTERNAME=box"}, [] {
+              constexpr int kThreads = 8;
+              std::barrier start(kThreads);
+              std::vector<const WString*> seen(kThreads);
+              std::vector<std::thread> threads;
+              for (int i = 0; i < kThreads; ++i) {
+                threads.emplace_back([&, i] {
+                  start.arrive_and_wait();
+                  seen[i] = &GetCachedHostName();
+                });
+              }
+              for (auto& t : threads) t.join();
+              for (const WString* s : seen) {
+                if (s != seen[0]) return std::string("two texts\n");
+              }
+              // Once computed it no longer follows the environment.
+              setenv("COMPUTERNAME", "changed-later", 1);
+              return ToUtf8(GetCachedHostName()) + "\n";
+            }));
 }
 
 TEST(AccountName, PasswordEntryOfTheEffectiveUser) {
