@@ -22,13 +22,13 @@ LogFile::~LogFile() { Close(); }
 ResultCode LogFile::Open(WStringView path) noexcept {
   Close();
   int fd = -1;
-  ResultCode rc = io_->Open(path, &fd);
+  ResultCode rc = OpenLogFile(path, &fd);
   if (Failed(rc)) return rc;
 
   // A failed read, like a short one, leaves the file to be taken as UTF-8.
   unsigned char head[2] = {0, 0};
   std::size_t got = 0;
-  io_->ReadAt(fd, 0, head, sizeof head, &got);
+  ReadLogFileAt(fd, 0, head, sizeof head, &got);
   const EncodingMode encoding =
       (got == 2 && head[0] == 0xFF && head[1] == 0xFE) ? EncodingMode::kUtf16Le : EncodingMode::kUtf8;
 
@@ -37,11 +37,11 @@ ResultCode LogFile::Open(WStringView path) noexcept {
   // which would move it to the end. Two writers that both found the file
   // empty write the same bytes at the same place, so their race is harmless.
   std::uint64_t size = 0;
-  rc = io_->Size(fd, &size);
-  if (Succeeded(rc) && size == 0) rc = io_->WriteAt(fd, 0, kUtf8Mark, sizeof kUtf8Mark);
-  if (Succeeded(rc)) rc = io_->SetAppendMode(fd, true);
+  rc = LogFileSize(fd, &size);
+  if (Succeeded(rc) && size == 0) rc = WriteLogFileAt(fd, 0, kUtf8Mark, sizeof kUtf8Mark);
+  if (Succeeded(rc)) rc = SetLogFileAppendMode(fd, true);
   if (Failed(rc)) {
-    io_->Close(fd);
+    CloseLogFile(fd);
     return rc;
   }
   fd_ = fd;
@@ -75,7 +75,7 @@ ResultCode LogFile::Write(WStringView text) noexcept {
 ResultCode LogFile::AppendOnce(bool* shortWrite) noexcept {
   *shortWrite = false;
   std::size_t written = 0;
-  const ResultCode rc = io_->Write(fd_, bytes_.data(), bytes_.size(), &written);
+  const ResultCode rc = AppendToLogFile(fd_, bytes_.data(), bytes_.size(), &written);
   if (Failed(rc)) return rc;
   if (written == bytes_.size()) return RC_OK;
   *shortWrite = true;
@@ -88,7 +88,7 @@ void LogFile::BlankFragment(std::size_t length) noexcept {
   const bool wide = encoding_ == EncodingMode::kUtf16Le;
   if (wide && length % 2 != 0) return;
   std::uint64_t end = 0;
-  if (Failed(io_->Offset(fd_, &end)) || end < length) return;
+  if (Failed(LogFileOffset(fd_, &end)) || end < length) return;
   try {
     blank_.clear();
     if (wide) {
@@ -106,21 +106,21 @@ void LogFile::BlankFragment(std::size_t length) noexcept {
   }
   // Only this description leaves append mode, and only for the one write at
   // a known place inside bytes this write put there.
-  if (Failed(io_->SetAppendMode(fd_, false))) return;
-  io_->WriteAt(fd_, end - length, blank_.data(), blank_.size());
+  if (Failed(SetLogFileAppendMode(fd_, false))) return;
+  WriteLogFileAt(fd_, end - length, blank_.data(), blank_.size());
   // Writing on without append mode would overwrite other writers' lines:
   // rather give the file up (later writes fail until it is opened again).
-  if (Failed(io_->SetAppendMode(fd_, true))) Close();
+  if (Failed(SetLogFileAppendMode(fd_, true))) Close();
 }
 
 ResultCode LogFile::Flush() noexcept {
   if (fd_ < 0) return RC_INVALID_HANDLE;
-  return io_->SyncData(fd_);
+  return SyncLogFile(fd_);
 }
 
 ResultCode LogFile::Truncate() noexcept {
   if (fd_ < 0) return RC_INVALID_HANDLE;
-  return io_->SetSize(fd_, 0);
+  return SetLogFileSize(fd_, 0);
 }
 
 ResultCode LogFile::Close() noexcept {
@@ -128,7 +128,7 @@ ResultCode LogFile::Close() noexcept {
   const int fd = fd_;
   fd_ = -1;
   encoding_ = EncodingMode::kUndecided;
-  return io_->Close(fd);
+  return CloseLogFile(fd);
 }
 
 }  // namespace zun

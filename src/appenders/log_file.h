@@ -23,8 +23,7 @@ enum class EncodingMode : std::uint8_t {
 // destroyed (nothing more is written then).
 class LogFile {
  public:
-  // `io` is not owned and must outlive the file.
-  explicit LogFile(LogFileIo& io = SystemLogFileIo()) noexcept : io_(&io) {}
+  LogFile() noexcept = default;
   ~LogFile();
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
@@ -64,7 +63,6 @@ class LogFile {
   ResultCode AppendOnce(bool* shortWrite) noexcept;
   void BlankFragment(std::size_t length) noexcept;
 
-  LogFileIo* io_;
   int fd_ = -1;
   EncodingMode encoding_ = EncodingMode::kUndecided;
   std::string bytes_;  // the encoded line, reused from write to write

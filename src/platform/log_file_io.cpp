@@ -5,32 +5,28 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <new>
 #include <string>
 
+#include "platform/file_calls.h"
 #include "platform/paths.h"
 
 namespace zun {
 
-ResultCode LogFileIo::Open(WStringView path, int* fd) noexcept {
+ResultCode OpenLogFile(WStringView path, int* fd) noexcept {
   std::string native;
   if (const ResultCode rc = ToNativePath(path, &native); Failed(rc)) return rc;
-  for (;;) {
-    const int opened = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (opened >= 0) {
-      *fd = opened;
-      return RC_OK;
-    }
-    if (errno != EINTR) return ResultFromErrno(errno);
-  }
+  const int opened = OpenDescriptor(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (opened < 0) return ResultFromErrno(errno);
+  *fd = opened;
+  return RC_OK;
 }
 
-ResultCode LogFileIo::ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t length,
-                             std::size_t* done) noexcept {
+ResultCode ReadLogFileAt(int fd, std::uint64_t offset, void* buffer, std::size_t length,
+                         std::size_t* done) noexcept {
   std::size_t total = 0;
   auto* bytes = static_cast<unsigned char*>(buffer);
   while (total < length) {
-    const ssize_t n = ::pread(fd, bytes + total, length - total, static_cast<off_t>(offset + total));
+    const ssize_t n = Files().pread(fd, bytes + total, length - total, static_cast<off_t>(offset + total));
     if (n < 0) {
       if (errno == EINTR) continue;
       *done = total;
@@ -43,18 +39,18 @@ ResultCode LogFileIo::ReadAt(int fd, std::uint64_t offset, void* buffer, std::si
   return RC_OK;
 }
 
-ResultCode LogFileIo::Size(int fd, std::uint64_t* size) noexcept {
+ResultCode LogFileSize(int fd, std::uint64_t* size) noexcept {
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return ResultFromErrno(errno);
+  if (Files().fstat(fd, &st) != 0) return ResultFromErrno(errno);
   *size = static_cast<std::uint64_t>(st.st_size);
   return RC_OK;
 }
 
-ResultCode LogFileIo::WriteAt(int fd, std::uint64_t offset, const void* buffer, std::size_t length) noexcept {
+ResultCode WriteLogFileAt(int fd, std::uint64_t offset, const void* buffer, std::size_t length) noexcept {
   std::size_t total = 0;
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   while (total < length) {
-    const ssize_t n = ::pwrite(fd, bytes + total, length - total, static_cast<off_t>(offset + total));
+    const ssize_t n = Files().pwrite(fd, bytes + total, length - total, static_cast<off_t>(offset + total));
     if (n < 0) {
       if (errno == EINTR) continue;
       return ResultFromErrno(errno);
@@ -65,17 +61,17 @@ ResultCode LogFileIo::WriteAt(int fd, std::uint64_t offset, const void* buffer, 
   return RC_OK;
 }
 
-ResultCode LogFileIo::SetAppendMode(int fd, bool append) noexcept {
-  const int flags = ::fcntl(fd, F_GETFL);
+ResultCode SetLogFileAppendMode(int fd, bool append) noexcept {
+  const int flags = Files().fcntl(fd, F_GETFL, 0);
   if (flags < 0) return ResultFromErrno(errno);
   const int wanted = append ? (flags | O_APPEND) : (flags & ~O_APPEND);
-  if (wanted != flags && ::fcntl(fd, F_SETFL, wanted) != 0) return ResultFromErrno(errno);
+  if (wanted != flags && Files().fcntl(fd, F_SETFL, wanted) != 0) return ResultFromErrno(errno);
   return RC_OK;
 }
 
-ResultCode LogFileIo::Write(int fd, const void* buffer, std::size_t length, std::size_t* written) noexcept {
+ResultCode AppendToLogFile(int fd, const void* buffer, std::size_t length, std::size_t* written) noexcept {
   for (;;) {
-    const ssize_t n = ::write(fd, buffer, length);
+    const ssize_t n = Files().write(fd, buffer, length);
     if (n >= 0) {
       *written = static_cast<std::size_t>(n);
       return (n == 0 && length != 0) ? RC_WRITE_FAULT : RC_OK;
@@ -87,37 +83,32 @@ ResultCode LogFileIo::Write(int fd, const void* buffer, std::size_t length, std:
   }
 }
 
-ResultCode LogFileIo::Offset(int fd, std::uint64_t* offset) noexcept {
-  const off_t at = ::lseek(fd, 0, SEEK_CUR);
+ResultCode LogFileOffset(int fd, std::uint64_t* offset) noexcept {
+  const off_t at = Files().lseek(fd, 0, SEEK_CUR);
   if (at < 0) return ResultFromErrno(errno);
   *offset = static_cast<std::uint64_t>(at);
   return RC_OK;
 }
 
-ResultCode LogFileIo::SetSize(int fd, std::uint64_t size) noexcept {
-  while (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+ResultCode SetLogFileSize(int fd, std::uint64_t size) noexcept {
+  while (Files().ftruncate(fd, static_cast<off_t>(size)) != 0) {
     if (errno != EINTR) return ResultFromErrno(errno);
   }
   return RC_OK;
 }
 
-ResultCode LogFileIo::SyncData(int fd) noexcept {
-  while (::fdatasync(fd) != 0) {
+ResultCode SyncLogFile(int fd) noexcept {
+  while (Files().fdatasync(fd) != 0) {
     if (errno != EINTR) return ResultFromErrno(errno);
   }
   return RC_OK;
 }
 
-ResultCode LogFileIo::Close(int fd) noexcept {
+ResultCode CloseLogFile(int fd) noexcept {
   // No retry on EINTR: the descriptor is gone already and its number may
   // have been reused by another thread.
-  if (::close(fd) != 0 && errno != EINTR) return ResultFromErrno(errno);
+  if (Files().close(fd) != 0 && errno != EINTR) return ResultFromErrno(errno);
   return RC_OK;
-}
-
-LogFileIo& SystemLogFileIo() noexcept {
-  static LogFileIo io;
-  return io;
 }
 
 }  // namespace zun

@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/file_system.h"
+#include "platform/file_calls.h"
 
 namespace zun {
 
@@ -15,7 +15,7 @@ namespace {
 
 bool IsDirectory(const std::string& path) {
   struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return Files().stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool IsDriveForm(WStringView path) { return path.size() >= 2 && path[1] == u':'; }
@@ -148,9 +148,9 @@ ResultCode CreateDirectoryTree(WStringView path, std::optional<std::uint32_t> mo
     return ResultFromErrno(error);
   };
 
-  const MakeDirectoryCall makeDirectory = CurrentMakeDirectoryCall();
+  const FileCalls& calls = Files();
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (makeDirectory(it->c_str(), 0777) == 0) {
+    if (calls.mkdir(it->c_str(), 0777) == 0) {
       created.push_back(std::move(*it));
       continue;
     }
@@ -161,9 +161,9 @@ ResultCode CreateDirectoryTree(WStringView path, std::optional<std::uint32_t> mo
     return undo(error);
   }
   const std::uint32_t targetMode = mode.has_value() ? (*mode & 07777) : 0777;
-  if (makeDirectory(nativeTarget.c_str(), targetMode) != 0) return undo(errno);
+  if (calls.mkdir(nativeTarget.c_str(), targetMode) != 0) return undo(errno);
   created.push_back(std::move(nativeTarget));
-  if (mode.has_value() && chmod(created.back().c_str(), targetMode) != 0) return undo(errno);
+  if (mode.has_value() && calls.chmod(created.back().c_str(), targetMode) != 0) return undo(errno);
   return RC_OK;
 }
 

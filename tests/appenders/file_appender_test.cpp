@@ -169,45 +169,44 @@ TEST_F(FileAppenderTest, ExistingContentIsContinuedInItsEncodingAndNeverDamaged)
   }
 }
 
-// The real calls, with the next write cut short after `cutAt` bytes as a
-// full disk would, and later writes of the same line refused as full.
-class ShortWriteIo : public LogFileIo {
- public:
-  std::size_t cutAt = 0;
-  int shortWrites = 0;    // how many writes to cut
-  int refusedWrites = 0;  // then how many to refuse with ENOSPC's code
-  ResultCode Write(int fd, const void* buffer, std::size_t length, std::size_t* written) noexcept override {
-    if (shortWrites > 0) {
-      --shortWrites;
-      return LogFileIo::Write(fd, buffer, cutAt, written);
-    }
-    if (refusedWrites > 0) {
-      --refusedWrites;
-      *written = 0;
-      return RC_DISK_FULL;
-    }
-    return LogFileIo::Write(fd, buffer, length, written);
+// The next writes cut short after `gCutAt` bytes as a full disk would, then
+// writes of the same line refused as full.
+std::size_t gCutAt = 0;
+int gShortWrites = 0;
+int gRefusedWrites = 0;
+ssize_t ShortWrite(int fd, const void* buffer, size_t length) {
+  if (gShortWrites > 0) {
+    --gShortWrites;
+    return write(fd, buffer, gCutAt);
   }
-};
+  if (gRefusedWrites > 0) {
+    --gRefusedWrites;
+    errno = ENOSPC;
+    return -1;
+  }
+  return write(fd, buffer, length);
+}
 
 TEST_F(FileAppenderTest, PartOfALineThatLandedIsBlankedAndTheLineTriedOnceMore) {
-  ShortWriteIo io;
-  LogFile file(io);
+  test::FileCallsOverride faults;
+  faults.calls.write = ShortWrite;
+  faults.Install();
+  LogFile file;
   ASSERT_RC(RC_OK, file.Open(WidePath("short.log")));
   ASSERT_RC(RC_OK, file.Write(u"before"));
 
   // Cut, then the retry fails: the record is lost, a blank line stands in.
-  io.cutAt = 5;
-  io.shortWrites = 1;
-  io.refusedWrites = 1;
+  gCutAt = 5;
+  gShortWrites = 1;
+  gRefusedWrites = 1;
   EXPECT_RC(RC_DISK_FULL, file.Write(u"lost record"));
   // Cut, then the retry finds room: the whole line follows the blank.
-  io.cutAt = 1;
-  io.shortWrites = 1;
+  gCutAt = 1;
+  gShortWrites = 1;
   EXPECT_RC(RC_OK, file.Write(u"kept"));
   // Cut twice: both pieces blanked, the code says the disk is full.
-  io.cutAt = 3;
-  io.shortWrites = 2;
+  gCutAt = 3;
+  gShortWrites = 2;
   EXPECT_RC(RC_DISK_FULL, file.Write(u"twice"));
   ASSERT_RC(RC_OK, file.Write(u"after"));
   file.Close();
@@ -219,8 +218,8 @@ TEST_F(FileAppenderTest, PartOfALineThatLandedIsBlankedAndTheLineTriedOnceMore) 
   // In UTF-16 the blank covers the piece in whole units.
   test::WriteFileBytes(PathOf("wide.log"), std::string("\xFF\xFE", 2));
   ASSERT_RC(RC_OK, file.Open(WidePath("wide.log")));
-  io.cutAt = 6;
-  io.shortWrites = 1;
+  gCutAt = 6;
+  gShortWrites = 1;
   EXPECT_RC(RC_OK, file.Write(u"xyz"));
   file.Close();
   EXPECT_EQ(std::string("\xFF\xFE \0\r\0\n\0x\0y\0z\0\r\0\n\0", 18), ReadFileBytes(PathOf("wide.log")));

@@ -7,7 +7,6 @@
 #include <string>
 #include <utility>
 
-#include "platform/file_system.h"
 #include "support/test_support.h"
 
 namespace zun {
@@ -67,10 +66,6 @@ TEST(PathRules, ParentsAndCombinedPaths) {
 
 class DirectoryTreeTest : public test::TempDirTest {
  protected:
-  void TearDown() override {
-    SetMakeDirectoryCall(nullptr);
-    test::TempDirTest::TearDown();
-  }
   static bool IsEmptyFolder(const fs::path& path) { return fs::is_directory(path) && fs::is_empty(path); }
 };
 
@@ -104,7 +99,7 @@ std::string gOtherMakes;
 
 // Plays another process: it may make a folder a moment before us, and it
 // writes into the folder we made just before "target" fails.
-int InterferingMakeDirectory(const char* path, std::uint32_t mode) {
+int InterferingMakeDirectory(const char* path, mode_t mode) {
   if (gOtherMakes == path) mkdir(path, 0777);
   if (fs::path(path).filename() == "target") {
     WriteFileBytes(fs::path(path).parent_path() / "other.log", "written meanwhile");
@@ -124,7 +119,9 @@ TEST_F(DirectoryTreeTest, FailureRemovesOnlyWhatThisCallMade) {
   EXPECT_EQ(std::distance(fs::directory_iterator(Dir()), fs::directory_iterator()), 1);
   EXPECT_RC(RC_INVALID_PARAMETER, CreateDirectoryTree(u""));
 
-  SetMakeDirectoryCall(InterferingMakeDirectory);
+  test::FileCallsOverride faults;
+  faults.calls.mkdir = InterferingMakeDirectory;
+  faults.Install();
   EXPECT_RC(RC_ACCESS_DENIED, CreateDirectoryTree(WidePath("m/n/target")));
   EXPECT_FALSE(fs::exists(PathOf("m")));
 

@@ -8,6 +8,7 @@
 
 #include "base/result_code.h"
 #include "base/text.h"
+#include "platform/file_calls.h"
 
 namespace zun::test {
 
@@ -31,6 +32,14 @@ void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes)
 
 // "RC_FILE_NOT_FOUND (0xE001003D)", for readable assertion messages.
 std::string DescribeCode(ResultCode rc);
+
+// Puts a copy of the real file calls, with the slots a test replaces, in use
+// for the whole process until it goes out of scope.
+struct FileCallsOverride {
+  FileCalls calls = RealFileCalls();
+  void Install() { SetFileCalls(&calls); }
+  ~FileCallsOverride() { SetFileCalls(nullptr); }
+};
 
 // Path of a host program built from tests/hosts.
 std::string HostProgram(const std::string& name);
