@@ -82,9 +82,10 @@ ResultCode Appender::Close() noexcept {
       return RC_OUT_OF_MEMORY;
     }
   }
-  const ResultCode rc = CloseTarget();
-  if (Succeeded(rc)) opened_ = false;
-  return rc;
+  // A target whose close failed is gone all the same (Linux releases a
+  // descriptor whatever close reports), so the next record opens it anew.
+  opened_ = false;
+  return CloseTarget();
 }
 
 ResultCode Appender::Clear() noexcept { return RC_OK; }

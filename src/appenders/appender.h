@@ -47,7 +47,8 @@ class Appender {
   ResultCode Flush() noexcept;
 
   // Writes the layout's footer and closes the target when opened. A failed
-  // footer write leaves the appender opened and the target open.
+  // footer write leaves the appender opened and the target open; a failed
+  // close is returned and leaves the appender closed.
   virtual ResultCode Close() noexcept;
   // Empties the target; the default does nothing.
   virtual ResultCode Clear() noexcept;

@@ -77,7 +77,14 @@ TEST_F(FileAppenderTest, ReconfigurationClosesWithFooterAndTheNextRecordWritesTh
   EXPECT_EQ("\xEF\xBB\xBFh2\r\nb:y\r\n", ReadFileBytes(PathOf("other.log")));
 }
 
-TEST_F(FileAppenderTest, FolderInPlaceOfTheFileFailsThatRecordAndTheNextOneTriesAgain) {
+// Linux releases a descriptor even when close fails.
+int FailingClose(int fd) {
+  close(fd);
+  errno = EIO;
+  return -1;
+}
+
+TEST_F(FileAppenderTest, FailedOpenOrCloseFailsThatCallAndTheNextRecordOpensAgain) {
   std::filesystem::create_directory(PathOf("blocked.log"));
   auto layout = MakeLayout(u"Format = %msg\nHeader = h\n");
   StandaloneAppenderOwner owner;
@@ -88,9 +95,17 @@ TEST_F(FileAppenderTest, FolderInPlaceOfTheFileFailsThatRecordAndTheNextOneTries
 
   std::filesystem::remove(PathOf("blocked.log"));
   EXPECT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"written")));
+  {
+    test::FileCallsOverride faults;
+    faults.calls.close = FailingClose;
+    faults.Install();
+    EXPECT_RC(ResultFromErrno(EIO), appender->Flush());
+  }
+  EXPECT_FALSE(appender->IsOpened());
+  EXPECT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"reopened")));
   ASSERT_RC(RC_OK, appender->Flush());
-  EXPECT_EQ("\xEF\xBB\xBFh\r\nwritten\r\n", ReadFileBytes(PathOf("blocked.log")));
-  // Three opens of one path, one report.
+  EXPECT_EQ("\xEF\xBB\xBFh\r\nwritten\r\nh\r\nreopened\r\n", ReadFileBytes(PathOf("blocked.log")));
+  // Four opens of one path, one report.
   ASSERT_NE(nullptr, owner.OpenedFiles().Head());
   EXPECT_EQ(WidePath("blocked.log"), owner.OpenedFiles().Head()->Path());
   EXPECT_EQ(nullptr, owner.OpenedFiles().Head()->next);
