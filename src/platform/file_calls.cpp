@@ -36,7 +36,12 @@ int OpenDescriptor(const char* path, int flags, mode_t mode) noexcept {
   do {
     fd = calls.open(path, flags, mode);
   } while (fd < 0 && errno == EINTR);
-  return fd;
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  const int raised = calls.fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int error = errno;
+  calls.close(fd);
+  errno = error;
+  return raised;
 }
 
 }  // namespace zun

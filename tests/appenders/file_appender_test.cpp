@@ -10,6 +10,8 @@
 #include "appenders/appender_fixtures.h"
 #include "appenders/log_file.h"
 #include "appenders/standalone_owner.h"
+#include "platform/directory_listing.h"
+#include "platform/stream.h"
 
 namespace zun {
 namespace {
@@ -238,6 +240,33 @@ TEST_F(FileAppenderTest, PartOfALineThatLandedIsBlankedAndTheLineTriedOnceMore) 
   EXPECT_RC(RC_OK, file.Write(u"xyz"));
   file.Close();
   EXPECT_EQ(std::string("\xFF\xFE \0\r\0\n\0x\0y\0z\0\r\0\n\0", 18), ReadFileBytes(PathOf("wide.log")));
+}
+
+// A host that closed its standard streams: no descriptor the library opens
+// may take their numbers, or the host's console lines would land in a log.
+TEST_F(FileAppenderTest, DescriptorsOfTheLibraryNeverTakeTheStandardStreamNumbers) {
+  auto appender = MakeAppender(u"FileName = low.log\n");
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  ASSERT_NE(-1, pid);
+  if (pid == 0) {
+    for (int fd = 0; fd < 3; ++fd) close(fd);
+    FileStream stream;
+    DirectoryListing listing;
+    if (appender->Append(MakeRecord(kSeverityInfo, u"log")) != RC_OK ||
+        stream.Open(WidePath("s.bin"), OpenKind::kOpenAlways, kAccessWrite, 0, 0) != RC_OK ||
+        listing.Open(ToUtf16(Dir().string()), u"*", kListFiles) != RC_OK) {
+      _exit(1);
+    }
+    for (int fd = 0; fd < 3; ++fd) {
+      if (fcntl(fd, F_GETFD) != -1) _exit(10 + fd);
+    }
+    _exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(std::vector<std::string>{"log"}, test::ReadLogLines(PathOf("low.log")));
 }
 
 class TwoLoggersTest : public test::LoggerFilesTest {};
