@@ -21,36 +21,15 @@ LogFile::~LogFile() { Close(); }
 
 ResultCode LogFile::Open(WStringView path) noexcept {
   Close();
-  int fd = -1;
-  ResultCode rc = OpenLogFile(path, &fd);
+  const ResultCode rc = OpenLogFile(path, std::string_view(kUtf8Mark, sizeof kUtf8Mark), &handle_);
   if (Failed(rc)) return rc;
-
-  // A failed read, like a short one, leaves the file to be taken as UTF-8.
-  unsigned char head[2] = {0, 0};
-  std::size_t got = 0;
-  ReadLogFileAt(fd, 0, head, sizeof head, &got);
-  const EncodingMode encoding =
-      (got == 2 && head[0] == 0xFF && head[1] == 0xFE) ? EncodingMode::kUtf16Le : EncodingMode::kUtf8;
-
-  // The mark goes in only while the file is empty (so it is always the
-  // UTF-8 mark), and before the description is switched to append mode,
-  // which would move it to the end. Two writers that both found the file
-  // empty write the same bytes at the same place, so their race is harmless.
-  std::uint64_t size = 0;
-  rc = LogFileSize(fd, &size);
-  if (Succeeded(rc) && size == 0) rc = WriteLogFileAt(fd, 0, kUtf8Mark, sizeof kUtf8Mark);
-  if (Succeeded(rc)) rc = SetLogFileAppendMode(fd, true);
-  if (Failed(rc)) {
-    CloseLogFile(fd);
-    return rc;
-  }
-  fd_ = fd;
-  encoding_ = encoding;
+  const bool wide = handle_.headLength == 2 && handle_.head[0] == 0xFF && handle_.head[1] == 0xFE;
+  encoding_ = wide ? EncodingMode::kUtf16Le : EncodingMode::kUtf8;
   return RC_OK;
 }
 
 ResultCode LogFile::Write(WStringView text) noexcept {
-  if (fd_ < 0) return RC_INVALID_HANDLE;
+  if (handle_.fd < 0) return RC_INVALID_HANDLE;
   try {
     bytes_.clear();
     if (encoding_ == EncodingMode::kUtf16Le) {
@@ -75,7 +54,7 @@ ResultCode LogFile::Write(WStringView text) noexcept {
 ResultCode LogFile::AppendOnce(bool* shortWrite) noexcept {
   *shortWrite = false;
   std::size_t written = 0;
-  const ResultCode rc = AppendToLogFile(fd_, bytes_.data(), bytes_.size(), &written);
+  const ResultCode rc = AppendToLogFile(handle_.fd, bytes_.data(), bytes_.size(), &written);
   if (Failed(rc)) return rc;
   if (written == bytes_.size()) return RC_OK;
   *shortWrite = true;
@@ -84,11 +63,11 @@ ResultCode LogFile::AppendOnce(bool* shortWrite) noexcept {
 }
 
 void LogFile::BlankFragment(std::size_t length) noexcept {
-  if (length == 0) return;
+  if (length == 0 || !handle_.regular) return;
   const bool wide = encoding_ == EncodingMode::kUtf16Le;
   if (wide && length % 2 != 0) return;
   std::uint64_t end = 0;
-  if (Failed(LogFileOffset(fd_, &end)) || end < length) return;
+  if (Failed(LogFileOffset(handle_.fd, &end)) || end < length) return;
   try {
     blank_.clear();
     if (wide) {
@@ -106,27 +85,27 @@ void LogFile::BlankFragment(std::size_t length) noexcept {
   }
   // Only this description leaves append mode, and only for the one write at
   // a known place inside bytes this write put there.
-  if (Failed(SetLogFileAppendMode(fd_, false))) return;
-  WriteLogFileAt(fd_, end - length, blank_.data(), blank_.size());
+  if (Failed(SetLogFileAppendMode(handle_.fd, false))) return;
+  WriteLogFileAt(handle_.fd, end - length, blank_.data(), blank_.size());
   // Writing on without append mode would overwrite other writers' lines:
   // rather give the file up (later writes fail until it is opened again).
-  if (Failed(SetLogFileAppendMode(fd_, true))) Close();
+  if (Failed(SetLogFileAppendMode(handle_.fd, true))) Close();
 }
 
 ResultCode LogFile::Flush() noexcept {
-  if (fd_ < 0) return RC_INVALID_HANDLE;
-  return SyncLogFile(fd_);
+  if (handle_.fd < 0) return RC_INVALID_HANDLE;
+  return SyncLogFile(handle_.fd);
 }
 
 ResultCode LogFile::Truncate() noexcept {
-  if (fd_ < 0) return RC_INVALID_HANDLE;
-  return SetLogFileSize(fd_, 0);
+  if (handle_.fd < 0) return RC_INVALID_HANDLE;
+  return SetLogFileSize(handle_.fd, 0);
 }
 
 ResultCode LogFile::Close() noexcept {
-  if (fd_ < 0) return RC_OK;
-  const int fd = fd_;
-  fd_ = -1;
+  if (handle_.fd < 0) return RC_OK;
+  const int fd = handle_.fd;
+  handle_.fd = -1;
   encoding_ = EncodingMode::kUndecided;
   return CloseLogFile(fd);
 }

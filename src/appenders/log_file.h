@@ -28,11 +28,13 @@ class LogFile {
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  // Closes a file that is open, then opens or creates `path` and decides the
-  // encoding from its first bytes: FF FE gives UTF-16LE, anything else UTF-8.
-  // An empty file receives the mark of its encoding at offset 0; a file that
-  // holds anything is never rewritten, with or without a mark. A failure
-  // (the converted errno) leaves the file closed.
+  // Closes a file that is open, then opens `path` and decides the encoding
+  // from its first bytes: FF FE gives UTF-16LE, anything else UTF-8. A file
+  // that does not exist yet appears with the mark EF BB BF already in it; a
+  // file that exists is never rewritten, with or without a mark, so lines
+  // that other writers append at the same moment stay whole. Pipes,
+  // terminals and devices take the lines alone. A failure (the converted
+  // errno) leaves the file closed.
   ResultCode Open(WStringView path) noexcept;
 
   // Appends `text` and CR LF as one write at the end of the file. Lone
@@ -56,14 +58,14 @@ class LogFile {
   // returned, but the file is released all the same.
   ResultCode Close() noexcept;
 
-  bool IsOpen() const noexcept { return fd_ >= 0; }
+  bool IsOpen() const noexcept { return handle_.fd >= 0; }
   EncodingMode Encoding() const noexcept { return encoding_; }
 
  private:
   ResultCode AppendOnce(bool* shortWrite) noexcept;
   void BlankFragment(std::size_t length) noexcept;
 
-  int fd_ = -1;
+  LogFileHandle handle_;
   EncodingMode encoding_ = EncodingMode::kUndecided;
   std::string bytes_;  // the encoded line, reused from write to write
   std::string blank_;

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <new>
 #include <string>
 
 #include "platform/file_calls.h"
@@ -12,38 +14,119 @@
 
 namespace zun {
 
-ResultCode OpenLogFile(WStringView path, int* fd) noexcept {
-  std::string native;
-  if (const ResultCode rc = ToNativePath(path, &native); Failed(rc)) return rc;
-  const int opened = OpenDescriptor(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (opened < 0) return ResultFromErrno(errno);
-  *fd = opened;
-  return RC_OK;
-}
+namespace {
 
-ResultCode ReadLogFileAt(int fd, std::uint64_t offset, void* buffer, std::size_t length,
-                         std::size_t* done) noexcept {
-  std::size_t total = 0;
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  while (total < length) {
-    const ssize_t n = Files().pread(fd, bytes + total, length - total, static_cast<off_t>(offset + total));
+// How often an open looks again when the name keeps appearing and vanishing
+// (another process links its new file first, then someone removes it).
+constexpr int kOpenAttempts = 4;
+constexpr int kTemporaryNameAttempts = 16;
+constexpr int kOpenFlags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOCTTY;
+
+std::atomic<std::uint32_t> gTemporaryNumber{0};
+
+ResultCode WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = Files().write(fd, bytes.data(), bytes.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      *done = total;
       return ResultFromErrno(errno);
     }
-    if (n == 0) break;
-    total += static_cast<std::size_t>(n);
+    if (n == 0) return RC_WRITE_FAULT;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
   }
-  *done = total;
   return RC_OK;
 }
 
-ResultCode LogFileSize(int fd, std::uint64_t* size) noexcept {
+// Without hard links (FAT, some network and user-space file systems) the
+// file is made under its own name and the mark follows: a writer that
+// appends in between puts its line first, and no line is written over
+// either way.
+bool LinksUnsupported(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOSYS; }
+
+ResultCode CreateInPlace(const std::string& native, std::string_view mark, int* fd) {
+  const int made = OpenDescriptor(native.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0666);
+  if (made < 0) return errno == EEXIST ? RC_OK : ResultFromErrno(errno);
+  const ResultCode rc = WriteAll(made, mark);
+  if (Failed(rc)) {
+    Files().close(made);
+    return rc;
+  }
+  *fd = made;
+  return RC_OK;
+}
+
+// Makes the file `native` holding `mark`: the mark goes into a new file
+// under a temporary name, which is then linked to `native`. `*fd` stays -1
+// when another file has the name by now.
+ResultCode CreateWithMark(const std::string& native, std::string_view mark, int* fd) {
+  *fd = -1;
+  const std::size_t slash = native.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : native.substr(0, slash + 1);
+  std::string temporary;
+  int made = -1;
+  for (int attempt = 0; attempt < kTemporaryNameAttempts && made < 0; ++attempt) {
+    temporary = folder + "zun-" + std::to_string(getpid()) + "-" +
+                std::to_string(gTemporaryNumber.fetch_add(1, std::memory_order_relaxed)) + ".tmp";
+    made = OpenDescriptor(temporary.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0666);
+    if (made < 0 && errno != EEXIST) return ResultFromErrno(errno);
+  }
+  if (made < 0) return ResultFromErrno(EEXIST);
+
+  const ResultCode rc = WriteAll(made, mark);
+  const int linkError = Succeeded(rc) && Files().link(temporary.c_str(), native.c_str()) != 0 ? errno : 0;
+  Files().unlink(temporary.c_str());
+  if (Succeeded(rc) && linkError == 0) {
+    *fd = made;
+    return RC_OK;
+  }
+  Files().close(made);
+  if (Failed(rc) || linkError == EEXIST) return rc;
+  if (LinksUnsupported(linkError)) return CreateInPlace(native, mark, fd);
+  return ResultFromErrno(linkError);
+}
+
+// The kind, identity and first bytes of the open file.
+ResultCode Describe(int fd, LogFileHandle* out) {
   struct stat st {};
   if (Files().fstat(fd, &st) != 0) return ResultFromErrno(errno);
-  *size = static_cast<std::uint64_t>(st.st_size);
+  out->regular = S_ISREG(st.st_mode);
+  out->identity = FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  out->headLength = 0;
+  if (!out->regular || st.st_size == 0) return RC_OK;
+  ssize_t n;
+  do {
+    n = Files().pread(fd, out->head, sizeof out->head, 0);
+  } while (n < 0 && errno == EINTR);
+  // A failed read leaves the file to be taken as UTF-8.
+  if (n > 0) out->headLength = static_cast<std::size_t>(n);
   return RC_OK;
+}
+
+}  // namespace
+
+ResultCode OpenLogFile(WStringView path, std::string_view newFileMark, LogFileHandle* out) noexcept {
+  out->fd = -1;
+  try {
+    if (const ResultCode rc = ToNativePath(path, &out->nativePath); Failed(rc)) return rc;
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+      int fd = OpenDescriptor(out->nativePath.c_str(), kOpenFlags);
+      if (fd < 0) {
+        if (errno != ENOENT) return ResultFromErrno(errno);
+        const ResultCode rc = CreateWithMark(out->nativePath, newFileMark, &fd);
+        if (Failed(rc)) return rc;
+        if (fd < 0) continue;
+      }
+      if (const ResultCode rc = Describe(fd, out); Failed(rc)) {
+        Files().close(fd);
+        return rc;
+      }
+      out->fd = fd;
+      return RC_OK;
+    }
+    return ResultFromErrno(ENOENT);
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
 }
 
 ResultCode WriteLogFileAt(int fd, std::uint64_t offset, const void* buffer, std::size_t length) noexcept {

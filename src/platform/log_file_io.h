@@ -4,6 +4,8 @@
 // system can.
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "base/result_code.h"
 #include "base/text.h"
@@ -13,15 +15,36 @@ namespace zun {
 // Every function returns the converted errno on failure and retries EINTR
 // itself. Safe on any thread; the descriptor belongs to the caller.
 
-// Opens or creates `path` for reading and writing, without append mode,
-// close-on-exec; a new file gets mode 0666 less the umask. A folder of that
-// name gives RC_ACCESS_DENIED.
-ResultCode OpenLogFile(WStringView path, int* fd) noexcept;
-// Reads up to `length` bytes at `offset`; `*done` counts what arrived (0 at
-// the end of the file).
-ResultCode ReadLogFileAt(int fd, std::uint64_t offset, void* buffer, std::size_t length,
-                         std::size_t* done) noexcept;
-ResultCode LogFileSize(int fd, std::uint64_t* size) noexcept;
+// Who a file is, whatever its names.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// An open log file and what opening it found.
+struct LogFileHandle {
+  int fd = -1;
+  // A regular file; a pipe, terminal or device only takes lines (no mark,
+  // nothing written in place).
+  bool regular = false;
+  FileIdentity identity;
+  // The first bytes of a regular file, as many as it had (up to 2).
+  unsigned char head[2] = {0, 0};
+  std::size_t headLength = 0;
+  std::string nativePath;  // the name it was opened under
+};
+
+// Opens `path` for reading and appending: every write lands at the end of the
+// file in one piece, whoever else appends to it. Close-on-exec, descriptor 3
+// or above. When no file has the name, a regular file holding just
+// `newFileMark` is made under a temporary name in the same folder
+// ("zun-<pid>-<n>.tmp") and linked into place, so that no writer ever finds
+// it without its mark; when another process links its file first, that file
+// is opened instead. A file that exists is never written here. A folder of
+// that name gives RC_ACCESS_DENIED. On failure `out` holds no descriptor.
+ResultCode OpenLogFile(WStringView path, std::string_view newFileMark, LogFileHandle* out) noexcept;
+
 // Writes all of `length` bytes at `offset`. The descriptor must not be in
 // append mode (Linux would ignore the offset).
 ResultCode WriteLogFileAt(int fd, std::uint64_t offset, const void* buffer, std::size_t length) noexcept;

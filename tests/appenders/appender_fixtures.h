@@ -114,10 +114,12 @@ inline void ExpectEveryLineOnce(
 }
 
 // Runs `processes` append_host programs on `path` at once, each with
-// `threads` threads of `lines` lines; each must exit 0, and then every line
-// must be in the file once, whole.
+// `threads` threads of `lines` lines; each must exit 0, and then the file
+// must start with the mark and hold every line once, whole. With `race`, the
+// last process appends as another program would and the others see a slow
+// file system.
 inline void AppendFromProcesses(const std::filesystem::path& path, unsigned processes, unsigned threads,
-                                unsigned lines) {
+                                unsigned lines, bool race = false) {
   AppendWriters writers;
   int start[2];
   ASSERT_EQ(0, pipe2(start, O_CLOEXEC));
@@ -128,6 +130,7 @@ inline void AppendFromProcesses(const std::filesystem::path& path, unsigned proc
     for (unsigned t = 0; t < threads; ++t) writers[first + t] = lines;
     std::vector<std::string> args = {
         host, path.string(), std::to_string(first), std::to_string(lines), std::to_string(threads), "100"};
+    if (race) args.push_back(p + 1 == processes ? "plain" : "slow");
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

@@ -167,15 +167,15 @@ TEST_F(FileAppenderTest, ImmediateWriteShowsEachLineAtOnceAndClearEmptiesTheOpen
 }
 
 TEST_F(FileAppenderTest, ExistingContentIsContinuedInItsEncodingAndNeverDamaged) {
-  // FF FE means UTF-16LE; anything else is continued as UTF-8, as it stands;
-  // an empty file is treated like a new one.
+  // FF FE means UTF-16LE; anything else is continued as UTF-8, as it stands,
+  // an empty file too (someone may be appending to it already).
   const std::string wide("\xFF\xFEo\0l\0d\0\r\0\n\0", 12);
   const std::string line = "\xE2\x82\xAC\xF0\x9F\x98\x80\r\n";
   const std::pair<std::string, std::string> kCases[] = {
       {wide, wide + std::string("\xAC\x20\x3D\xD8\x00\xDE\r\0\n\0", 10)},
       {"\xEF\xBB~broken mark", "\xEF\xBB~broken mark" + line},
       {"\xFF", "\xFF" + line},
-      {"", "\xEF\xBB\xBF" + line}};
+      {"", line}};
   for (const auto& [existing, expected] : kCases) {
     test::WriteFileBytes(PathOf("old.log"), existing);
     LogFile file;
@@ -184,6 +184,41 @@ TEST_F(FileAppenderTest, ExistingContentIsContinuedInItsEncodingAndNeverDamaged)
     file.Close();
     EXPECT_EQ(expected, ReadFileBytes(PathOf("old.log")));
   }
+}
+
+// Another process at the moment a new file is linked into place: it may
+// have made the file first, or the file system may have no hard links.
+enum class LinkPlay { kReal, kOtherFirst, kRefused };
+LinkPlay gLinkPlay = LinkPlay::kReal;
+int PlayedLink(const char* existing, const char* created) {
+  if (gLinkPlay == LinkPlay::kRefused) {
+    errno = EPERM;
+    return -1;
+  }
+  if (gLinkPlay == LinkPlay::kOtherFirst) test::WriteFileBytes(created, "\xEF\xBB\xBFtheirs\r\n");
+  return link(existing, created);
+}
+
+TEST_F(FileAppenderTest, NewFileAppearsWithItsMarkAndLeavesNoTemporaryName) {
+  test::FileCallsOverride faults;
+  faults.calls.link = PlayedLink;
+  faults.Install();
+  const std::pair<LinkPlay, std::string> kCases[] = {
+      {LinkPlay::kReal, "\xEF\xBB\xBFmine\r\n"},
+      {LinkPlay::kOtherFirst, "\xEF\xBB\xBFtheirs\r\nmine\r\n"},
+      {LinkPlay::kRefused, "\xEF\xBB\xBFmine\r\n"}};
+  for (const auto& [play, expected] : kCases) {
+    gLinkPlay = play;
+    const std::string name = "new" + std::to_string(static_cast<int>(play)) + ".log";
+    LogFile file;
+    ASSERT_RC(RC_OK, file.Open(WidePath(name)));
+    ASSERT_RC(RC_OK, file.Write(u"mine"));
+    file.Close();
+    EXPECT_EQ(expected, ReadFileBytes(PathOf(name))) << name;
+  }
+  EXPECT_EQ(3, std::distance(std::filesystem::directory_iterator(Dir()), {}));
+  LogFile file;
+  EXPECT_RC(RC_FILE_NOT_FOUND, file.Open(WidePath("missing/x.log")));
 }
 
 // The next writes cut short after `gCutAt` bytes as a full disk would, then
@@ -242,6 +277,30 @@ TEST_F(FileAppenderTest, PartOfALineThatLandedIsBlankedAndTheLineTriedOnceMore) 
   EXPECT_EQ(std::string("\xFF\xFE \0\r\0\n\0x\0y\0z\0\r\0\n\0", 18), ReadFileBytes(PathOf("wide.log")));
 }
 
+// A pipe behind the file name takes the lines, without a mark.
+TEST_F(FileAppenderTest, StandardOutputAsTheFileNameTakesTheLinesAsTheyAre) {
+  auto appender = MakeAppender(u"FileName = /dev/stdout\n");
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  ASSERT_NE(-1, pid);
+  if (pid == 0) {
+    int fds[2];
+    if (pipe(fds) != 0 || dup2(fds[1], STDOUT_FILENO) < 0) _exit(1);
+    close(fds[1]);
+    if (appender->Append(MakeRecord(kSeverityInfo, u"one")) != RC_OK ||
+        appender->Append(MakeRecord(kSeverityInfo, u"two")) != RC_OK || appender->Flush() != RC_OK) {
+      _exit(2);
+    }
+    close(STDOUT_FILENO);
+    char got[64];
+    const ssize_t n = read(fds[0], got, sizeof got);
+    _exit(std::string(got, n > 0 ? n : 0) == "one\r\ntwo\r\n" ? 0 : 3);
+  }
+  int status = -1;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 // A host that closed its standard streams: no descriptor the library opens
 // may take their numbers, or the host's console lines would land in a log.
 TEST_F(FileAppenderTest, DescriptorsOfTheLibraryNeverTakeTheStandardStreamNumbers) {
@@ -278,6 +337,15 @@ TEST_F(TwoLoggersTest, EightThreadsOnTwoLoggersIntoOneFileLoseAndSplitNothing) {
 
 TEST_F(FileAppenderTest, FourProcessesAppendingToOneFileLoseAndSplitNothing) {
   test::AppendFromProcesses(PathOf("multi.log"), 4, 2, 2500);
+}
+
+// Two appenders race to create each file while another program appends to
+// it as soon as it exists: the file appears with its mark, and no line is
+// written over.
+TEST_F(FileAppenderTest, NewFileAppearsWithItsMarkWhileOthersAppend) {
+  for (int round = 0; round < 25 && !HasFailure(); ++round) {
+    test::AppendFromProcesses(PathOf("fresh" + std::to_string(round) + ".log"), 3, 1, 3, true);
+  }
 }
 
 // The size limit applies to the whole process, so a child writes numbered
