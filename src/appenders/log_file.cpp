@@ -25,6 +25,7 @@ ResultCode LogFile::Open(WStringView path) noexcept {
   if (Failed(rc)) return rc;
   const bool wide = handle_.headLength == 2 && handle_.head[0] == 0xFF && handle_.head[1] == 0xFE;
   encoding_ = wide ? EncodingMode::kUtf16Le : EncodingMode::kUtf8;
+  sizeLimit_ = handle_.regular ? FileSizeLimit() : kNoFileSizeLimit;
   return RC_OK;
 }
 
@@ -43,31 +44,27 @@ ResultCode LogFile::Write(WStringView text) noexcept {
     return RC_OUT_OF_MEMORY;
   }
 
-  bool shortWrite = false;
-  ResultCode rc = AppendOnce(&shortWrite);
-  if (!shortWrite) return rc;
-  rc = AppendOnce(&shortWrite);
-  if (shortWrite) return RC_DISK_FULL;
-  return rc;
+  // Under a file size limit every write is guarded against SIGXFSZ, and the
+  // limit is read again, so that lifting it ends the guard.
+  if (sizeLimit_ != kNoFileSizeLimit) sizeLimit_ = FileSizeLimit();
+  for (int attempt = 0;; ++attempt) {
+    std::size_t written = 0;
+    const ResultCode rc =
+        AppendToLogFile(handle_.fd, bytes_.data(), bytes_.size(), &written, sizeLimit_ != kNoFileSizeLimit);
+    if (Failed(rc) || written == bytes_.size()) return rc;
+    std::uint64_t end = 0;
+    const bool endKnown = Succeeded(LogFileOffset(handle_.fd, &end));
+    if (endKnown) BlankFragment(written, end);
+    // Cut short at the size limit: another try would start at the limit.
+    if (handle_.regular) sizeLimit_ = FileSizeLimit();
+    if (endKnown && end >= sizeLimit_) return ResultFromErrno(EFBIG);
+    if (attempt == 1) return RC_DISK_FULL;
+  }
 }
 
-ResultCode LogFile::AppendOnce(bool* shortWrite) noexcept {
-  *shortWrite = false;
-  std::size_t written = 0;
-  const ResultCode rc = AppendToLogFile(handle_.fd, bytes_.data(), bytes_.size(), &written);
-  if (Failed(rc)) return rc;
-  if (written == bytes_.size()) return RC_OK;
-  *shortWrite = true;
-  BlankFragment(written);
-  return RC_DISK_FULL;
-}
-
-void LogFile::BlankFragment(std::size_t length) noexcept {
-  if (length == 0 || !handle_.regular) return;
+void LogFile::BlankFragment(std::size_t length, std::uint64_t end) noexcept {
   const bool wide = encoding_ == EncodingMode::kUtf16Le;
-  if (wide && length % 2 != 0) return;
-  std::uint64_t end = 0;
-  if (Failed(LogFileOffset(handle_.fd, &end)) || end < length) return;
+  if (length == 0 || !handle_.regular || (wide && length % 2 != 0) || end < length) return;
   try {
     blank_.clear();
     if (wide) {

@@ -41,13 +41,16 @@ class LogFile {
   // surrogates are written as U+FFFD in UTF-8 files and as they are in
   // UTF-16 files.
   //
-  // When the file system takes only part of the line (out of room, a size
-  // limit), the part that landed is overwritten in place with blanks ending
-  // in CR LF, where the file system allows the overwrite, so the file holds
-  // a blank line rather than a piece of a record; then the line is tried
-  // once more. If that fails too, the code of the failure is returned and
-  // the line is lost. In a UTF-16 file a part of odd length cannot be
-  // blanked without shifting later lines, so it is left as it landed.
+  // When the file system takes only part of the line (out of room, the
+  // process's file size limit), the part that landed is overwritten in place
+  // with blanks ending in CR LF, where the file system allows the overwrite,
+  // so the file holds a blank line rather than a piece of a record; then the
+  // line is tried once more. If that fails too, the code of the failure is
+  // returned and the line is lost. At the size limit the line is not tried
+  // again and EFBIG's code is returned: while a limit is set, no write of
+  // the file raises SIGXFSZ in the host. In a UTF-16 file a part of odd
+  // length cannot be blanked without shifting later lines, so it is left as
+  // it landed.
   ResultCode Write(WStringView text) noexcept;
 
   // Forces written lines to the device.
@@ -62,12 +65,14 @@ class LogFile {
   EncodingMode Encoding() const noexcept { return encoding_; }
 
  private:
-  ResultCode AppendOnce(bool* shortWrite) noexcept;
-  void BlankFragment(std::size_t length) noexcept;
+  // Overwrites the last `length` bytes before `end`, which this write put
+  // there, with a blank line.
+  void BlankFragment(std::size_t length, std::uint64_t end) noexcept;
 
   LogFileHandle handle_;
   EncodingMode encoding_ = EncodingMode::kUndecided;
-  std::string bytes_;  // the encoded line, reused from write to write
+  std::uint64_t sizeLimit_ = kNoFileSizeLimit;  // RLIMIT_FSIZE as last read
+  std::string bytes_;                           // the encoded line, reused from write to write
   std::string blank_;
 };
 

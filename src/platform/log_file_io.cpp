@@ -1,16 +1,20 @@
 #include "platform/log_file_io.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "platform/file_calls.h"
 #include "platform/paths.h"
+#include "platform/thread_signal_block.h"
 
 namespace zun {
 
@@ -152,7 +156,10 @@ ResultCode SetLogFileAppendMode(int fd, bool append) noexcept {
   return RC_OK;
 }
 
-ResultCode AppendToLogFile(int fd, const void* buffer, std::size_t length, std::size_t* written) noexcept {
+ResultCode AppendToLogFile(int fd, const void* buffer, std::size_t length, std::size_t* written,
+                           bool sizeLimited) noexcept {
+  std::optional<ThreadSignalBlock> sizeSignal;
+  if (sizeLimited) sizeSignal.emplace(SIGXFSZ);
   for (;;) {
     const ssize_t n = Files().write(fd, buffer, length);
     if (n >= 0) {
@@ -160,10 +167,18 @@ ResultCode AppendToLogFile(int fd, const void* buffer, std::size_t length, std::
       return (n == 0 && length != 0) ? RC_WRITE_FAULT : RC_OK;
     }
     if (errno != EINTR) {
+      const int error = errno;
+      if (error == EFBIG && sizeSignal) sizeSignal->NoteRaised();
       *written = 0;
-      return ResultFromErrno(errno);
+      return ResultFromErrno(error);
     }
   }
+}
+
+std::uint64_t FileSizeLimit() noexcept {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kNoFileSizeLimit;
+  return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
 ResultCode LogFileOffset(int fd, std::uint64_t* offset) noexcept {

@@ -52,9 +52,16 @@ ResultCode WriteLogFileAt(int fd, std::uint64_t offset, const void* buffer, std:
 ResultCode SetLogFileAppendMode(int fd, bool append) noexcept;
 // One write(2): in append mode it lands at the current end of the file, in
 // one piece with respect to every other appender of the file. `*written` may
-// be less than `length` when the file system ran out of room part way; a
-// failure before any byte was written returns the errno's code.
-ResultCode AppendToLogFile(int fd, const void* buffer, std::size_t length, std::size_t* written) noexcept;
+// be less than `length` when the file system ran out of room part way, or
+// the write reached the file size limit; a failure before any byte was
+// written returns the errno's code. With `sizeLimited`, a write that starts
+// at the limit gives EFBIG's code and never raises SIGXFSZ in the host.
+ResultCode AppendToLogFile(int fd, const void* buffer, std::size_t length, std::size_t* written,
+                           bool sizeLimited = false) noexcept;
+// The process's file size limit (RLIMIT_FSIZE) in bytes; kNoFileSizeLimit
+// when there is none.
+inline constexpr std::uint64_t kNoFileSizeLimit = ~std::uint64_t{0};
+std::uint64_t FileSizeLimit() noexcept;
 // The file offset of the description (after an append: the end of that
 // write).
 ResultCode LogFileOffset(int fd, std::uint64_t* offset) noexcept;

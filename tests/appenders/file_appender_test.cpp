@@ -348,8 +348,9 @@ TEST_F(FileAppenderTest, NewFileAppearsWithItsMarkWhileOthersAppend) {
   }
 }
 
-// The size limit applies to the whole process, so a child writes numbered
-// records until one fails, then lifts the limit and writes one more. Only
+// The size limit applies to the whole process, so a child with the default
+// action of SIGXFSZ (ending the process) writes numbered records until one
+// fails, tries once more, then lifts the limit and writes one more. Only
 // whole records, blanks in place of a cut one, and that last may be on disk.
 TEST_F(FileAppenderTest, FileSizeLimitGivesACodeLeavesNoPieceOfALineAndWritingResumes) {
   const auto record = [](unsigned n) { return "record " + std::to_string(n) + " " + std::string(90, 'p'); };
@@ -358,23 +359,25 @@ TEST_F(FileAppenderTest, FileSizeLimitGivesACodeLeavesNoPieceOfALineAndWritingRe
   ASSERT_NE(-1, pid);
   if (pid == 0) {
     // Exits 0 when the records that fit below the limit (whole 100 or 101-byte
-    // lines after the mark) are written, the next gives EFBIG's code, and
-    // writing resumes once the limit is lifted.
-    signal(SIGXFSZ, SIG_IGN);
+    // lines after the mark) are written, the next two give EFBIG's code, and
+    // writing resumes once the limit is lifted. The file is open before the
+    // limit is lowered.
+    signal(SIGXFSZ, SIG_DFL);
+    const auto append = [&](const std::string& text) {
+      return appender->Append(MakeRecord(kSeverityInfo, ToUtf16(text)));
+    };
+    unsigned written = append(record(0)) == RC_OK ? 1 : 0;
     rlimit limit{};
     getrlimit(RLIMIT_FSIZE, &limit);
     rlimit lowered = limit;
     lowered.rlim_cur = 4000;
     if (setrlimit(RLIMIT_FSIZE, &lowered) != 0) _exit(2);
-    unsigned written = 0;
     ResultCode rc = RC_OK;
-    while (written < 2000 &&
-           Succeeded(rc = appender->Append(MakeRecord(kSeverityInfo, ToUtf16(record(written)))))) {
-      ++written;
-    }
-    setrlimit(RLIMIT_FSIZE, &limit);
+    while (written < 2000 && Succeeded(rc = append(record(written)))) ++written;
     if (written != 39 || rc != ResultFromErrno(EFBIG)) _exit(3);
-    _exit(appender->Append(MakeRecord(kSeverityInfo, u"resumed")) == RC_OK ? 0 : 4);
+    if (append("at the limit") != ResultFromErrno(EFBIG)) _exit(4);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(append("resumed") == RC_OK ? 0 : 5);
   }
   int status = 0;
   ASSERT_EQ(pid, waitpid(pid, &status, 0));
