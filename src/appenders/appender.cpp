@@ -29,10 +29,12 @@ ResultCode Appender::Append(const LogRecord& record) noexcept {
   if (!opened_) {
     rc = Open();
     if (Failed(rc)) return rc;
+    // Protected texts of the record are readable only with the key record
+    // line before them, so a target without it is not written to at all.
     const WString& keyLine = record.KeyRecordLineText();
     if (!keyLine.empty()) {
       rc = Write(keyLine);
-      if (Failed(rc)) return rc;
+      if (Failed(rc)) return AbandonOpening(rc);
     }
   }
   return WriteRecord(record, rendered_);
@@ -48,12 +50,17 @@ ResultCode Appender::Open() noexcept {
   try {
     WString header;
     rc = layout_->GetHeader(header);
-    if (Failed(rc)) return rc;
-    if (!header.empty()) return WriteDirect(header);
-    return RC_OK;
+    if (Succeeded(rc) && !header.empty()) rc = WriteDirect(header);
   } catch (const std::bad_alloc&) {
-    return RC_OUT_OF_MEMORY;
+    rc = RC_OUT_OF_MEMORY;
   }
+  return Failed(rc) ? AbandonOpening(rc) : RC_OK;
+}
+
+ResultCode Appender::AbandonOpening(ResultCode failure) noexcept {
+  opened_ = false;
+  CloseTarget();
+  return failure;
 }
 
 ResultCode Appender::WriteDirect(WStringView text) noexcept {

@@ -31,12 +31,13 @@ class Appender {
   // Writes one record: dropped (success) without a layout or below the break
   // severity; otherwise rendered, the target opened when it is closed (header,
   // then the record's key record line when it has one), and the line written.
-  // A failure of any step is returned and the record is lost; a target that
-  // could not be opened is tried again by the next record.
+  // A failure of any step is returned and the record is lost. An opening
+  // whose header or key record line could not be written is closed again,
+  // and the next record tries anew.
   ResultCode Append(const LogRecord& record) noexcept;
 
-  // Opens the target and writes the layout's header. A failed open leaves the
-  // appender closed; a failed header write leaves it opened.
+  // Opens the target and writes the layout's header. When either fails the
+  // appender stays closed.
   ResultCode Open() noexcept;
 
   // Writes `text` as a line of its own, carried by an empty record.
@@ -93,6 +94,9 @@ class Appender {
   static ResultCode CheckAppenderType(const ConfigSection& section, WStringView expected) noexcept;
 
  private:
+  // Closes a target whose opening could not be completed; returns `failure`.
+  ResultCode AbandonOpening(ResultCode failure) noexcept;
+
   mutable std::recursive_mutex lock_;
   AppenderOwner* const owner_;
   const WString name_;

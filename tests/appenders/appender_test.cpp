@@ -39,21 +39,29 @@ class RecordingAppender : public Appender {
   }
 };
 
-TEST(Appender, FailedHeaderOrFooterLeavesTheAppenderOpened) {
+// Records never reach a target without the header and key record line of
+// its opening; a failed footer keeps the target open.
+TEST(Appender, FailedHeaderOrKeyLineFailsTheOpeningAndAFailedFooterKeepsItOpen) {
   auto layout = MakeLayout(u"Format = %msg\nHeader = head\nFooter = foot\n");
   RecordingAppender appender;
   appender.AttachLayout(layout.get());
-  appender.failWriteOf = u"head";
-  // The record that caused the open is dropped, later ones are written.
-  EXPECT_RC(RC_WRITE_FAULT, appender.Append(MakeRecord(kSeverityInfo, u"first")));
-  EXPECT_RC(RC_OK, appender.Append(MakeRecord(kSeverityInfo, u"second")));
+  const SharedText key = std::make_shared<const WString>(u"key");
+  for (const char16_t* failing : {u"head", u"key"}) {
+    appender.failWriteOf = failing;
+    EXPECT_RC(RC_WRITE_FAULT, appender.Append(MakeRecord(kSeverityInfo, u"lost", key)));
+    EXPECT_FALSE(appender.IsOpened());
+  }
+  appender.failWriteOf = u"\u0001";
+  EXPECT_RC(RC_OK, appender.Append(MakeRecord(kSeverityInfo, u"first", key)));
   appender.failWriteOf = u"foot";
   EXPECT_RC(RC_WRITE_FAULT, appender.Flush());
-  EXPECT_RC(RC_OK, appender.Append(MakeRecord(kSeverityInfo, u"third")));
+  EXPECT_RC(RC_OK, appender.Append(MakeRecord(kSeverityInfo, u"second", key)));
   appender.failWriteOf = u"\u0001";
   EXPECT_RC(RC_OK, appender.Flush());
   EXPECT_FALSE(appender.IsOpened());
-  EXPECT_EQ((Events{"open", "second", "third", "foot", "close"}), appender.events);
+  EXPECT_EQ((Events{"open", "close", "open", "head", "close", "open", "head", "key", "first", "second",
+                    "foot", "close"}),
+            appender.events);
 }
 
 TEST(AppenderFactory, BuildsTheClassOfEachTypeNameWhichChecksItsOwnType) {
