@@ -26,6 +26,12 @@ ResultCode Appender::Append(const LogRecord& record) noexcept {
   ResultCode rc = layout_->Render(rendered_, record);
   if (Failed(rc)) return rc;
 
+  if (targetMoved_) {
+    targetMoved_ = false;
+    // The footer still goes to the old target; failing that keeps nothing.
+    Close();
+    if (opened_) DropTarget(RC_OK);
+  }
   if (!opened_) {
     rc = Open();
     if (Failed(rc)) return rc;
@@ -34,7 +40,7 @@ ResultCode Appender::Append(const LogRecord& record) noexcept {
     const WString& keyLine = record.KeyRecordLineText();
     if (!keyLine.empty()) {
       rc = Write(keyLine);
-      if (Failed(rc)) return AbandonOpening(rc);
+      if (Failed(rc)) return DropTarget(rc);
     }
   }
   return WriteRecord(record, rendered_);
@@ -54,10 +60,10 @@ ResultCode Appender::Open() noexcept {
   } catch (const std::bad_alloc&) {
     rc = RC_OUT_OF_MEMORY;
   }
-  return Failed(rc) ? AbandonOpening(rc) : RC_OK;
+  return Failed(rc) ? DropTarget(rc) : RC_OK;
 }
 
-ResultCode Appender::AbandonOpening(ResultCode failure) noexcept {
+ResultCode Appender::DropTarget(ResultCode failure) noexcept {
   opened_ = false;
   CloseTarget();
   return failure;
@@ -71,6 +77,11 @@ ResultCode Appender::WriteDirect(WStringView text) noexcept {
 ResultCode Appender::Flush() noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   return Close();
+}
+
+void Appender::CheckTarget() noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (opened_ && !targetMoved_) targetMoved_ = TargetMoved();
 }
 
 ResultCode Appender::Close() noexcept {
@@ -128,6 +139,8 @@ ResultCode Appender::WriteRecord(const LogRecord& /*record*/, WStringView text) 
 ResultCode Appender::OpenTarget() noexcept { return RC_OK; }
 
 ResultCode Appender::CloseTarget() noexcept { return RC_OK; }
+
+bool Appender::TargetMoved() noexcept { return false; }
 
 ResultCode Appender::LoadBaseConfig(const ConfigSection& section) noexcept {
   try {

@@ -47,6 +47,13 @@ class Appender {
   // written, target closed); the next record reopens the target.
   ResultCode Flush() noexcept;
 
+  // Housekeeping, about once a second, from any thread: asks whether the
+  // open target is still the one the configuration names (another program
+  // may have moved or removed a log file). One that is not is closed (footer
+  // written) and opened anew by the next record, under the lock, so no
+  // target is ever closed under a writer.
+  void CheckTarget() noexcept;
+
   // Writes the layout's footer and closes the target when opened. A failed
   // footer write leaves the appender opened and the target open; a failed
   // close is returned and leaves the appender closed.
@@ -83,6 +90,9 @@ class Appender {
   virtual ResultCode WriteRecord(const LogRecord& record, WStringView text) noexcept;
   virtual ResultCode OpenTarget() noexcept;
   virtual ResultCode CloseTarget() noexcept;
+  // True when the open target went away and should be opened anew; the
+  // default: false. Called while opened, at most about once a second.
+  virtual bool TargetMoved() noexcept;
 
   // The base part of the configuration: "BreakSeverity" read, or written
   // together with the section kind.
@@ -94,8 +104,8 @@ class Appender {
   static ResultCode CheckAppenderType(const ConfigSection& section, WStringView expected) noexcept;
 
  private:
-  // Closes a target whose opening could not be completed; returns `failure`.
-  ResultCode AbandonOpening(ResultCode failure) noexcept;
+  // Closes the target without a footer; returns `failure`.
+  ResultCode DropTarget(ResultCode failure) noexcept;
 
   mutable std::recursive_mutex lock_;
   AppenderOwner* const owner_;
@@ -104,7 +114,8 @@ class Appender {
   const Layout* layout_ = nullptr;
   Severity breakSeverity_ = kSeverityAll;
   bool opened_ = false;
-  WString rendered_;  // reused from record to record
+  bool targetMoved_ = false;  // reopen before the next record
+  WString rendered_;          // reused from record to record
 };
 
 }  // namespace zun

@@ -63,4 +63,6 @@ ResultCode FileAppender::OpenTarget() noexcept {
 
 ResultCode FileAppender::CloseTarget() noexcept { return file_.Close(); }
 
+bool FileAppender::TargetMoved() noexcept { return !file_.StillAtPath(); }
+
 }  // namespace zun

@@ -39,6 +39,9 @@ class FileAppender : public FileAppenderBase {
   ResultCode Write(WStringView text) noexcept override;
   ResultCode OpenTarget() noexcept override;
   ResultCode CloseTarget() noexcept override;
+  // The file's path names another file or none: moved or removed by another
+  // program (logrotate, mv, rm). One stat of the path.
+  bool TargetMoved() noexcept override;
 
  private:
   LogFile file_;  // guarded by the appender's lock

@@ -29,6 +29,8 @@ ResultCode LogFile::Open(WStringView path) noexcept {
   return RC_OK;
 }
 
+bool LogFile::StillAtPath() const noexcept { return handle_.fd < 0 || LogFileStillAtPath(handle_); }
+
 ResultCode LogFile::Write(WStringView text) noexcept {
   if (handle_.fd < 0) return RC_INVALID_HANDLE;
   try {

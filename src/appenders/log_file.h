@@ -36,6 +36,9 @@ class LogFile {
   // terminals and devices take the lines alone. A failure (the converted
   // errno) leaves the file closed.
   ResultCode Open(WStringView path) noexcept;
+  // False once the path names another file or none (moved, removed or
+  // replaced by another program); true while closed.
+  bool StillAtPath() const noexcept;
 
   // Appends `text` and CR LF as one write at the end of the file. Lone
   // surrogates are written as U+FFFD in UTF-8 files and as they are in

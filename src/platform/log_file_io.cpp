@@ -89,12 +89,16 @@ ResultCode CreateWithMark(const std::string& native, std::string_view mark, int*
   return ResultFromErrno(linkError);
 }
 
+FileIdentity IdentityOf(const struct stat& st) {
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 // The kind, identity and first bytes of the open file.
 ResultCode Describe(int fd, LogFileHandle* out) {
   struct stat st {};
   if (Files().fstat(fd, &st) != 0) return ResultFromErrno(errno);
   out->regular = S_ISREG(st.st_mode);
-  out->identity = FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  out->identity = IdentityOf(st);
   out->headLength = 0;
   if (!out->regular || st.st_size == 0) return RC_OK;
   ssize_t n;
@@ -131,6 +135,12 @@ ResultCode OpenLogFile(WStringView path, std::string_view newFileMark, LogFileHa
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;
   }
+}
+
+bool LogFileStillAtPath(const LogFileHandle& handle) noexcept {
+  struct stat st {};
+  if (Files().stat(handle.nativePath.c_str(), &st) != 0) return errno != ENOENT && errno != ENOTDIR;
+  return IdentityOf(st) == handle.identity;
 }
 
 ResultCode WriteLogFileAt(int fd, std::uint64_t offset, const void* buffer, std::size_t length) noexcept {

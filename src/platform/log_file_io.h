@@ -44,6 +44,10 @@ struct LogFileHandle {
 // is opened instead. A file that exists is never written here. A folder of
 // that name gives RC_ACCESS_DENIED. On failure `out` holds no descriptor.
 ResultCode OpenLogFile(WStringView path, std::string_view newFileMark, LogFileHandle* out) noexcept;
+// False when the name the file was opened under now names another file or
+// none (moved, removed, replaced); true while it names this file, and when
+// the name cannot be looked at.
+bool LogFileStillAtPath(const LogFileHandle& handle) noexcept;
 
 // Writes all of `length` bytes at `offset`. The descriptor must not be in
 // append mode (Linux would ignore the offset).

@@ -63,22 +63,27 @@ inline LogRecord MakeRecord(Severity severity, WStringView message, SharedText k
   return record;
 }
 
-// The lines of a UTF-8 log file; fails unless it starts with the mark and
-// every line ends in CR LF.
-inline std::vector<std::string> ReadLogLines(const std::filesystem::path& path) {
-  const std::string bytes = ReadFileBytes(path);
+// The lines of UTF-8 log file content; fails unless it starts with the mark
+// (when `marked`) and every line ends in CR LF.
+inline std::vector<std::string> LogLines(const std::string& bytes, const std::string& name,
+                                         bool marked = true) {
   std::vector<std::string> lines;
-  EXPECT_EQ(0u, bytes.rfind("\xEF\xBB\xBF", 0)) << "no UTF-8 mark at the start of " << path;
-  for (std::size_t at = 3; at < bytes.size();) {
+  if (marked) {
+    EXPECT_EQ(0u, bytes.rfind("\xEF\xBB\xBF", 0)) << "no UTF-8 mark at the start of " << name;
+  }
+  for (std::size_t at = marked ? 3 : 0; at < bytes.size();) {
     const std::size_t end = bytes.find("\r\n", at);
     if (end == std::string::npos) {
-      ADD_FAILURE() << "unterminated line at offset " << at << " of " << path;
+      ADD_FAILURE() << "unterminated line at offset " << at << " of " << name;
       break;
     }
     lines.push_back(bytes.substr(at, end - at));
     at = end + 2;
   }
   return lines;
+}
+inline std::vector<std::string> ReadLogLines(const std::filesystem::path& path) {
+  return LogLines(ReadFileBytes(path), path.string());
 }
 
 // Writer id to the number of lines it wrote (indexes 0 .. count - 1).

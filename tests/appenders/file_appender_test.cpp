@@ -10,6 +10,7 @@
 #include "appenders/appender_fixtures.h"
 #include "appenders/log_file.h"
 #include "appenders/standalone_owner.h"
+#include "platform/clock.h"
 #include "platform/directory_listing.h"
 #include "platform/stream.h"
 
@@ -333,6 +334,88 @@ class TwoLoggersTest : public test::LoggerFilesTest {};
 TEST_F(TwoLoggersTest, EightThreadsOnTwoLoggersIntoOneFileLoseAndSplitNothing) {
   LogFromEightThreads(/*shareAppender=*/true, 2500);
   LogFromEightThreads(/*shareAppender=*/false, 2500);
+}
+
+std::atomic<std::uint64_t> gTicks{10000};
+const ClockSource kSteppedClock{[] { return FileTime{133500000000000000ull}; }, [] { return gTicks.load(); }};
+
+class FileTargetTest : public test::LoggerFilesTest {
+ protected:
+  void TearDown() override {
+    SetClockSource(nullptr);
+    LoggerFilesTest::TearDown();
+  }
+};
+
+// Other programs move the log away (with and without a new empty file in its
+// place) and remove it while four threads log: within the housekeeping
+// second after each change, the lines go to a new file under the log's name,
+// which starts with the key record line; no line is lost or written twice.
+TEST_F(FileTargetTest, LogMovedReplacedOrRemovedByOthersIsReopenedWithinTheSecond) {
+  SetClockSource(&kSteppedClock);
+  tree_.SetKeyRecordLine(std::make_shared<const WString>(u"KEY"));
+  Logger* logger = Get(u"moved", 57);
+  AddFileAppender(logger, "moved.log");
+  const std::filesystem::path path = PathOf("moved.log");
+  std::atomic<unsigned> logged{0};
+  std::atomic<bool> stop{false};
+  unsigned counts[4] = {};
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (unsigned& n = counts[t]; !stop.load(); ++n, ++logged) {
+        EXPECT_RC(RC_OK, LogFormat(logger, ZUN_SEVERITY_INFO, 0, u"%s", test::AppendLineText(t, n).c_str()));
+      }
+    });
+  }
+  // Waits while the threads log `lines` more lines, or until `done`.
+  const auto await = [&](unsigned lines, const std::function<bool()>& done) {
+    for (const unsigned from = logged.load(); !done() && logged.load() < from + lines;)
+      std::this_thread::yield();
+    return done();
+  };
+  int removed = -1;
+  const std::function<void()> kChanges[] = {
+      [&] {
+        std::filesystem::rename(path, PathOf("moved.1"));
+        test::WriteFileBytes(path, "");
+      },
+      [&] { std::filesystem::rename(path, PathOf("moved.2")); },
+      [&] {
+        removed = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        std::filesystem::remove(path);
+      },
+  };
+  for (const auto& change : kChanges) {
+    await(100, [] { return false; });
+    change();
+    gTicks += 1001;
+    Get(u"moved.child" + WString(1, u'a' + (&change - kChanges)));  // the tree grows beside the check
+    std::error_code error;
+    const bool reopened = await(20000, [&] { return std::filesystem::file_size(path, error) > 0 && !error; });
+    EXPECT_TRUE(reopened);
+    if (!reopened) break;
+  }
+  await(100, [] { return false; });
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+
+  const std::pair<std::string, bool> kFiles[] = {
+      {ReadFileBytes(PathOf("moved.1")), true},
+      {ReadFileBytes(PathOf("moved.2")), false},
+      {ReadFileBytes("/proc/self/fd/" + std::to_string(removed)), true},
+      {ReadFileBytes(path), true}};
+  close(removed);
+  std::vector<std::string> messages;
+  for (const auto& [bytes, marked] : kFiles) {
+    const std::vector<std::string> lines = test::LogLines(bytes, "a moved log", marked);
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "KEY"));
+    EXPECT_EQ("KEY", lines.empty() ? "" : lines[0]);
+    for (const std::string& line : lines) {
+      if (line != "KEY") messages.push_back(line.substr(line.find(" MSG:") + 5));
+    }
+  }
+  test::ExpectEveryLineOnce(messages, {{0, counts[0]}, {1, counts[1]}, {2, counts[2]}, {3, counts[3]}});
 }
 
 TEST_F(FileAppenderTest, FourProcessesAppendingToOneFileLoseAndSplitNothing) {
