@@ -118,6 +118,17 @@ inline void ExpectEveryLineOnce(
   EXPECT_EQ(0u, missing);
 }
 
+// Runs `body` in a child process that exits with its result, which must be 0.
+inline void ExpectChildExitsZero(const std::function<int()>& body) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  ASSERT_NE(-1, pid);
+  if (pid == 0) _exit(body());
+  int status = -1;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+}
+
 // Runs `processes` append_host programs on `path` at once, each with
 // `threads` threads of `lines` lines; each must exit 0, and then the file
 // must start with the mark and hold every line once, whole. With `race`, the

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <optional>
 
 #include "appenders/appender_factory.h"
 #include "appenders/appender_fixtures.h"
@@ -58,17 +59,11 @@ TEST_F(FileAppenderTest, FileHoldsHeaderKeyRecordLineRecordsAndFooterAtEveryOpen
   struct stat st {};
   ASSERT_EQ(0, stat(PathOf("app.log").c_str(), &st));
   EXPECT_EQ(0640u, st.st_mode & 0777) << "read and write for all, less the umask";
-}
 
-TEST_F(FileAppenderTest, ReconfigurationClosesWithFooterAndTheNextRecordWritesTheHeaderAgain) {
-  auto first = MakeLayout(u"Format = a:%msg\nHeader = h1\nFooter = f1\n");
+  // Reconfigured as the configuration does it, under the lock.
   auto second = MakeLayout(u"Format = b:%msg\nHeader = h2\n");
-  auto appender = MakeAppender(u"FileName = app.log\n");
-  appender->AttachLayout(first.get());
-  ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"x")));
   {
     auto guard = appender->LockGuard();
-    ASSERT_RC(RC_OK, appender->Close());
     ASSERT_RC(RC_OK, appender->LoadConfig(*SectionFromText(
                          u"[file]\nAppenderType = File\nFileName = other.log\nBreakSeverity = wArN\n")));
     appender->AttachLayout(second.get());
@@ -76,7 +71,6 @@ TEST_F(FileAppenderTest, ReconfigurationClosesWithFooterAndTheNextRecordWritesTh
   ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"dropped")));
   ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityWarn, u"y")));
   appender.reset();  // destroyed while open: no footer
-  EXPECT_EQ("\xEF\xBB\xBFh1\r\na:x\r\nf1\r\n", ReadFileBytes(PathOf("app.log")));
   EXPECT_EQ("\xEF\xBB\xBFh2\r\nb:y\r\n", ReadFileBytes(PathOf("other.log")));
 }
 
@@ -123,9 +117,9 @@ TEST_F(FileAppenderTest, FileNamesResolveAgainstTheLogFolderAndMissingFoldersAre
   WString resolved;
   ASSERT_RC(RC_OK, MakeAppender(u"FileName = " + WidePath("x.log") + u"\n")->FullPath(&resolved));
   EXPECT_EQ(WidePath("x.log"), resolved);
-  const std::pair<WStringView, WStringView> kCases[] = {
-      {u"D:/x/a.log", u"D:/x/a.log"}, {u"a.log", u"D:\\logs\\a.log"}, {u"\\a.log", u"D:\\a.log"}};
-  for (const auto& [name, expected] : kCases) {
+  for (const auto& [name, expected] : {std::pair<WStringView, WStringView>{u"D:/x/a.log", u"D:/x/a.log"},
+                                       {u"a.log", u"D:\\logs\\a.log"},
+                                       {u"\\a.log", u"D:\\a.log"}}) {
     ASSERT_RC(RC_OK, ResolveLogFileName(u"D:\\logs", name, &resolved));
     EXPECT_EQ(expected, resolved);
   }
@@ -167,26 +161,6 @@ TEST_F(FileAppenderTest, ImmediateWriteShowsEachLineAtOnceAndClearEmptiesTheOpen
   EXPECT_EQ("new\r\n", ReadFileBytes(PathOf("c.log")));
 }
 
-TEST_F(FileAppenderTest, ExistingContentIsContinuedInItsEncodingAndNeverDamaged) {
-  // FF FE means UTF-16LE; anything else is continued as UTF-8, as it stands,
-  // an empty file too (someone may be appending to it already).
-  const std::string wide("\xFF\xFEo\0l\0d\0\r\0\n\0", 12);
-  const std::string line = "\xE2\x82\xAC\xF0\x9F\x98\x80\r\n";
-  const std::pair<std::string, std::string> kCases[] = {
-      {wide, wide + std::string("\xAC\x20\x3D\xD8\x00\xDE\r\0\n\0", 10)},
-      {"\xEF\xBB~broken mark", "\xEF\xBB~broken mark" + line},
-      {"\xFF", "\xFF" + line},
-      {"", line}};
-  for (const auto& [existing, expected] : kCases) {
-    test::WriteFileBytes(PathOf("old.log"), existing);
-    LogFile file;
-    ASSERT_RC(RC_OK, file.Open(WidePath("old.log")));
-    ASSERT_RC(RC_OK, file.Write(u"\u20ac\U0001F600"));
-    file.Close();
-    EXPECT_EQ(expected, ReadFileBytes(PathOf("old.log")));
-  }
-}
-
 // Another process at the moment a new file is linked into place: it may
 // have made the file first, or the file system may have no hard links.
 enum class LinkPlay { kReal, kOtherFirst, kRefused };
@@ -200,26 +174,39 @@ int PlayedLink(const char* existing, const char* created) {
   return link(existing, created);
 }
 
-TEST_F(FileAppenderTest, NewFileAppearsWithItsMarkAndLeavesNoTemporaryName) {
+// FF FE means UTF-16LE; anything else is continued as UTF-8 as it stands, an
+// empty file too (someone may be appending to it already). A new file
+// appears with its mark, and no temporary name stays behind.
+TEST_F(FileAppenderTest, ExistingContentIsContinuedAsItStandsAndANewFileAppearsWithItsMark) {
   test::FileCallsOverride faults;
   faults.calls.link = PlayedLink;
   faults.Install();
-  const std::pair<LinkPlay, std::string> kCases[] = {
-      {LinkPlay::kReal, "\xEF\xBB\xBFmine\r\n"},
-      {LinkPlay::kOtherFirst, "\xEF\xBB\xBFtheirs\r\nmine\r\n"},
-      {LinkPlay::kRefused, "\xEF\xBB\xBFmine\r\n"}};
-  for (const auto& [play, expected] : kCases) {
-    gLinkPlay = play;
-    const std::string name = "new" + std::to_string(static_cast<int>(play)) + ".log";
+  const std::string wide("\xFF\xFEo\0l\0d\0\r\0\n\0", 12);
+  const std::string line = "\xE2\x82\xAC\xF0\x9F\x98\x80\r\n";
+  struct Case {
+    std::optional<std::string> existing;
+    LinkPlay play;
+    std::string expected;
+  };
+  const Case kCases[] = {{wide, LinkPlay::kReal, wide + std::string("\xAC\x20\x3D\xD8\x00\xDE\r\0\n\0", 10)},
+                         {"\xEF\xBB~broken mark", LinkPlay::kReal, "\xEF\xBB~broken mark" + line},
+                         {"\xFF", LinkPlay::kReal, "\xFF" + line},
+                         {"", LinkPlay::kReal, line},
+                         {std::nullopt, LinkPlay::kReal, "\xEF\xBB\xBF" + line},
+                         {std::nullopt, LinkPlay::kOtherFirst, "\xEF\xBB\xBFtheirs\r\n" + line},
+                         {std::nullopt, LinkPlay::kRefused, "\xEF\xBB\xBF" + line}};
+  for (const Case& c : kCases) {
+    const std::string name = std::to_string(&c - kCases) + ".log";
+    if (c.existing) test::WriteFileBytes(PathOf(name), *c.existing);
+    gLinkPlay = c.play;
     LogFile file;
     ASSERT_RC(RC_OK, file.Open(WidePath(name)));
-    ASSERT_RC(RC_OK, file.Write(u"mine"));
+    ASSERT_RC(RC_OK, file.Write(u"\u20ac\U0001F600"));
     file.Close();
-    EXPECT_EQ(expected, ReadFileBytes(PathOf(name))) << name;
+    EXPECT_EQ(c.expected, ReadFileBytes(PathOf(name))) << name;
   }
-  EXPECT_EQ(3, std::distance(std::filesystem::directory_iterator(Dir()), {}));
-  LogFile file;
-  EXPECT_RC(RC_FILE_NOT_FOUND, file.Open(WidePath("missing/x.log")));
+  EXPECT_EQ(std::ssize(kCases), std::distance(std::filesystem::directory_iterator(Dir()), {}));
+  EXPECT_RC(RC_FILE_NOT_FOUND, LogFile().Open(WidePath("missing/x.log")));
 }
 
 // The next writes cut short after `gCutAt` bytes as a full disk would, then
@@ -278,54 +265,34 @@ TEST_F(FileAppenderTest, PartOfALineThatLandedIsBlankedAndTheLineTriedOnceMore) 
   EXPECT_EQ(std::string("\xFF\xFE \0\r\0\n\0x\0y\0z\0\r\0\n\0", 18), ReadFileBytes(PathOf("wide.log")));
 }
 
-// A pipe behind the file name takes the lines, without a mark.
-TEST_F(FileAppenderTest, StandardOutputAsTheFileNameTakesTheLinesAsTheyAre) {
-  auto appender = MakeAppender(u"FileName = /dev/stdout\n");
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  ASSERT_NE(-1, pid);
-  if (pid == 0) {
+// A host that closed its standard streams, then made standard output a
+// pipe: the library's own descriptors never take the numbers 0 to 2 (or the
+// host's console lines would land in a log), and "/dev/stdout" as the file
+// name takes the lines as they are.
+TEST_F(FileAppenderTest, StandardStreamsStayTheHostsAndStandardOutputTakesPlainLines) {
+  auto log = MakeAppender(u"FileName = low.log\n");
+  auto out = MakeAppender(u"FileName = /dev/stdout\n");
+  test::ExpectChildExitsZero([&] {
+    for (int fd = 0; fd < 3; ++fd) close(fd);
     int fds[2];
-    if (pipe(fds) != 0 || dup2(fds[1], STDOUT_FILENO) < 0) _exit(1);
-    close(fds[1]);
-    if (appender->Append(MakeRecord(kSeverityInfo, u"one")) != RC_OK ||
-        appender->Append(MakeRecord(kSeverityInfo, u"two")) != RC_OK || appender->Flush() != RC_OK) {
-      _exit(2);
+    if (pipe(fds) != 0 || fds[1] != STDOUT_FILENO) return 1;
+    FileStream stream;
+    DirectoryListing listing;
+    if (log->Append(MakeRecord(kSeverityInfo, u"log")) != RC_OK ||
+        stream.Open(WidePath("s.bin"), OpenKind::kOpenAlways, kAccessWrite, 0, 0) != RC_OK ||
+        listing.Open(ToUtf16(Dir().string()), u"*", kListFiles) != RC_OK) {
+      return 2;
+    }
+    if (fcntl(STDERR_FILENO, F_GETFD) != -1) return 3;
+    if (out->Append(MakeRecord(kSeverityInfo, u"one")) != RC_OK ||
+        out->Append(MakeRecord(kSeverityInfo, u"two")) != RC_OK || out->Flush() != RC_OK) {
+      return 4;
     }
     close(STDOUT_FILENO);
     char got[64];
     const ssize_t n = read(fds[0], got, sizeof got);
-    _exit(std::string(got, n > 0 ? n : 0) == "one\r\ntwo\r\n" ? 0 : 3);
-  }
-  int status = -1;
-  ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-}
-
-// A host that closed its standard streams: no descriptor the library opens
-// may take their numbers, or the host's console lines would land in a log.
-TEST_F(FileAppenderTest, DescriptorsOfTheLibraryNeverTakeTheStandardStreamNumbers) {
-  auto appender = MakeAppender(u"FileName = low.log\n");
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  ASSERT_NE(-1, pid);
-  if (pid == 0) {
-    for (int fd = 0; fd < 3; ++fd) close(fd);
-    FileStream stream;
-    DirectoryListing listing;
-    if (appender->Append(MakeRecord(kSeverityInfo, u"log")) != RC_OK ||
-        stream.Open(WidePath("s.bin"), OpenKind::kOpenAlways, kAccessWrite, 0, 0) != RC_OK ||
-        listing.Open(ToUtf16(Dir().string()), u"*", kListFiles) != RC_OK) {
-      _exit(1);
-    }
-    for (int fd = 0; fd < 3; ++fd) {
-      if (fcntl(fd, F_GETFD) != -1) _exit(10 + fd);
-    }
-    _exit(0);
-  }
-  int status = -1;
-  ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return std::string(got, n > 0 ? n : 0) == "one\r\ntwo\r\n" ? 0 : 5;
+  });
   EXPECT_EQ(std::vector<std::string>{"log"}, test::ReadLogLines(PathOf("low.log")));
 }
 
@@ -359,67 +326,53 @@ TEST_F(FileTargetTest, LogMovedReplacedOrRemovedByOthersIsReopenedWithinTheSecon
   const std::filesystem::path path = PathOf("moved.log");
   std::atomic<unsigned> logged{0};
   std::atomic<bool> stop{false};
-  unsigned counts[4] = {};
+  test::AppendWriters writers = {{0, 0}, {1, 0}, {2, 0}, {3, 0}};
   std::vector<std::thread> threads;
-  for (unsigned t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (unsigned& n = counts[t]; !stop.load(); ++n, ++logged) {
+  for (auto& [t, n] : writers) {
+    threads.emplace_back([&, t = t] {
+      for (; !stop.load(); ++n, ++logged) {
         EXPECT_RC(RC_OK, LogFormat(logger, ZUN_SEVERITY_INFO, 0, u"%s", test::AppendLineText(t, n).c_str()));
       }
     });
   }
   // Waits while the threads log `lines` more lines, or until `done`.
   const auto await = [&](unsigned lines, const std::function<bool()>& done) {
-    for (const unsigned from = logged.load(); !done() && logged.load() < from + lines;)
+    for (const unsigned from = logged.load(); !done() && logged.load() < from + lines;) {
       std::this_thread::yield();
+    }
     return done();
   };
   int removed = -1;
   const std::function<void()> kChanges[] = {
-      [&] {
-        std::filesystem::rename(path, PathOf("moved.1"));
-        test::WriteFileBytes(path, "");
-      },
+      [&] { std::filesystem::rename(path, PathOf("moved.1")), test::WriteFileBytes(path, ""); },
       [&] { std::filesystem::rename(path, PathOf("moved.2")); },
-      [&] {
-        removed = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        std::filesystem::remove(path);
-      },
-  };
+      [&] { removed = open(path.c_str(), O_RDONLY | O_CLOEXEC), std::filesystem::remove(path); }};
   for (const auto& change : kChanges) {
     await(100, [] { return false; });
     change();
     gTicks += 1001;
     Get(u"moved.child" + WString(1, u'a' + (&change - kChanges)));  // the tree grows beside the check
     std::error_code error;
-    const bool reopened = await(20000, [&] { return std::filesystem::file_size(path, error) > 0 && !error; });
-    EXPECT_TRUE(reopened);
-    if (!reopened) break;
+    EXPECT_TRUE(await(20000, [&] { return std::filesystem::file_size(path, error) > 0 && !error; }));
   }
   await(100, [] { return false; });
   stop = true;
   for (std::thread& thread : threads) thread.join();
 
-  const std::pair<std::string, bool> kFiles[] = {
-      {ReadFileBytes(PathOf("moved.1")), true},
-      {ReadFileBytes(PathOf("moved.2")), false},
-      {ReadFileBytes("/proc/self/fd/" + std::to_string(removed)), true},
-      {ReadFileBytes(path), true}};
-  close(removed);
   std::vector<std::string> messages;
-  for (const auto& [bytes, marked] : kFiles) {
-    const std::vector<std::string> lines = test::LogLines(bytes, "a moved log", marked);
-    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "KEY"));
-    EXPECT_EQ("KEY", lines.empty() ? "" : lines[0]);
+  for (const auto& [name, marked] : {std::pair<std::string, bool>{PathOf("moved.1"), true},
+                                     {PathOf("moved.2"), false},
+                                     {"/proc/self/fd/" + std::to_string(removed), true},
+                                     {path, true}}) {
+    const std::vector<std::string> lines = test::LogLines(ReadFileBytes(name), name, marked);
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "KEY")) << name;
+    EXPECT_EQ("KEY", lines.empty() ? "" : lines[0]) << name;
     for (const std::string& line : lines) {
       if (line != "KEY") messages.push_back(line.substr(line.find(" MSG:") + 5));
     }
   }
-  test::ExpectEveryLineOnce(messages, {{0, counts[0]}, {1, counts[1]}, {2, counts[2]}, {3, counts[3]}});
-}
-
-TEST_F(FileAppenderTest, FourProcessesAppendingToOneFileLoseAndSplitNothing) {
-  test::AppendFromProcesses(PathOf("multi.log"), 4, 2, 2500);
+  close(removed);
+  test::ExpectEveryLineOnce(messages, writers);
 }
 
 // Two appenders race to create each file while another program appends to
@@ -438,11 +391,9 @@ TEST_F(FileAppenderTest, NewFileAppearsWithItsMarkWhileOthersAppend) {
 TEST_F(FileAppenderTest, FileSizeLimitGivesACodeLeavesNoPieceOfALineAndWritingResumes) {
   const auto record = [](unsigned n) { return "record " + std::to_string(n) + " " + std::string(90, 'p'); };
   auto appender = MakeAppender(u"FileName = limited.log\n");
-  const pid_t pid = fork();
-  ASSERT_NE(-1, pid);
-  if (pid == 0) {
-    // Exits 0 when the records that fit below the limit (whole 100 or 101-byte
-    // lines after the mark) are written, the next two give EFBIG's code, and
+  test::ExpectChildExitsZero([&] {
+    // The records that fit below the limit (whole 100 or 101-byte lines
+    // after the mark) are written, the next two give EFBIG's code, and
     // writing resumes once the limit is lifted. The file is open before the
     // limit is lowered.
     signal(SIGXFSZ, SIG_DFL);
@@ -454,17 +405,14 @@ TEST_F(FileAppenderTest, FileSizeLimitGivesACodeLeavesNoPieceOfALineAndWritingRe
     getrlimit(RLIMIT_FSIZE, &limit);
     rlimit lowered = limit;
     lowered.rlim_cur = 4000;
-    if (setrlimit(RLIMIT_FSIZE, &lowered) != 0) _exit(2);
+    if (setrlimit(RLIMIT_FSIZE, &lowered) != 0) return 2;
     ResultCode rc = RC_OK;
     while (written < 2000 && Succeeded(rc = append(record(written)))) ++written;
-    if (written != 39 || rc != ResultFromErrno(EFBIG)) _exit(3);
-    if (append("at the limit") != ResultFromErrno(EFBIG)) _exit(4);
+    if (written != 39 || rc != ResultFromErrno(EFBIG)) return 3;
+    if (append("at the limit") != ResultFromErrno(EFBIG)) return 4;
     setrlimit(RLIMIT_FSIZE, &limit);
-    _exit(append("resumed") == RC_OK ? 0 : 5);
-  }
-  int status = 0;
-  ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return append("resumed") == RC_OK ? 0 : 5;
+  });
   EXPECT_EQ(4000u + 9u, ReadFileBytes(PathOf("limited.log")).size()) << "the cut line's bytes stay, blanked";
   const std::vector<std::string> lines = test::ReadLogLines(PathOf("limited.log"));
   unsigned next = 0;
