@@ -124,7 +124,7 @@ class Logger {
   mutable std::mutex lock_;
   std::atomic<std::uint32_t> additive_{1};
   Logger* const parent_;
-  Children children_;  // changed under the log system lock only
+  Children children_;  // changed under the log system lock and lock_
   AppenderOwner* const dispatcher_;
   std::vector<Appender*> appenders_;
   const SharedText* const keyRecordLine_;

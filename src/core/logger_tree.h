@@ -23,7 +23,8 @@ class AppenderOwner;
 // Thread safety: creating, finding, configuring, resetting and flushing are
 // serialised by the caller with the log system lock. WriteToAppenders and
 // CheckTargets run on any thread at any time; they take each logger's lock
-// in turn, never two at once. The tree owns every logger; they live until the tree is destroyed.
+// in turn, never two at once. The tree owns every logger; they live until
+// the tree is destroyed.
 class LoggerTree {
  public:
   // A tree holding only the root: named "root", flags kLoggerFlagBase,
