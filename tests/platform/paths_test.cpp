@@ -145,8 +145,9 @@ TEST_F(DirectoryTreeTest, FailureRemovesOnlyTheEmptyFoldersThisCallMade) {
     gTargetRefused = c.refused;
     EXPECT_RC(c.expected, CreateDirectoryTree(WidePath(c.target))) << c.target;
     EXPECT_FALSE(fs::exists(PathOf(c.gone))) << c.target;
-    if (!gOtherMakes.empty())
+    if (!gOtherMakes.empty()) {
       EXPECT_EQ("theirs", ReadFileBytes(PathOf(c.otherMakes) / "other.log")) << c.target;
+    }
   }
   EXPECT_TRUE(fs::is_directory(PathOf("i/done")));
 }
