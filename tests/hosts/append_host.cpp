@@ -43,8 +43,10 @@ bool AddKey(ConfigSection& section, WStringView name, WStringView value) {
 
 // Appends the lines of the writers as another program would; 0 on success.
 int AppendPlainly(const char* path, unsigned firstWriter, unsigned lines, unsigned threadCount) {
-  int fd;
-  while ((fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC)) < 0 && errno == ENOENT) {
+  int fd = -1;
+  // Gives up when the file does not appear within some million looks.
+  for (int look = 0; look < (1 << 22) && (fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC)) < 0; ++look) {
+    if (errno != ENOENT) return 1;
   }
   if (fd < 0) return 1;
   for (unsigned t = 0; t < threadCount; ++t) {
