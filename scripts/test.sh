@@ -36,7 +36,7 @@ ninja -C build/tsan -j"$jobs" test_protect test_appenders
 echo "== test: tsan"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 build/tsan/tests/test_protect --gtest_filter='*Concurrent*'
-build/tsan/tests/test_appenders --gtest_filter='TwoLoggersTest.*:OpenedFileListTest.*:RolledFileCompressorTest.*'
+build/tsan/tests/test_appenders --gtest_filter='TwoLoggersTest.*:OpenedFileListTest.*:RolledFileCompressorTest.*:FileTargetTest.*'
 unset TSAN_OPTIONS
 
 echo "== fuzz (${fuzz_seconds}s each)"

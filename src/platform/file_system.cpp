@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-#include <atomic>
 #include <cerrno>
 #include <new>
 #include <string>
@@ -34,10 +33,6 @@ bool ReadCreationAttribute(const char* path, bool followLinks, FileTime* out) {
   *out = value;
   return true;
 }
-
-int RealMakeDirectory(const char* path, std::uint32_t mode) { return mkdir(path, static_cast<mode_t>(mode)); }
-
-std::atomic<MakeDirectoryCall> gMakeDirectory{nullptr};
 
 }  // namespace
 
@@ -73,13 +68,6 @@ ResultCode WriteCreationTime(WStringView path, FileTime time) {
   if (setxattr(native.c_str(), kCreationTimeAttribute, bytes, sizeof bytes, 0) != 0)
     return ResultFromErrno(errno);
   return RC_OK;
-}
-
-void SetMakeDirectoryCall(MakeDirectoryCall call) { gMakeDirectory.store(call, std::memory_order_release); }
-
-MakeDirectoryCall CurrentMakeDirectoryCall() {
-  const MakeDirectoryCall call = gMakeDirectory.load(std::memory_order_acquire);
-  return call != nullptr ? call : RealMakeDirectory;
 }
 
 }  // namespace zun

@@ -38,11 +38,4 @@ ResultCode ReadFileFactsAt(int dirFd, const char* name, const char* fullPath, bo
 // attributes.
 ResultCode WriteCreationTime(WStringView path, FileTime time);
 
-// Seam for tests that need directory creation to fail or race: the call
-// that makes one directory, mkdir unless replaced. Null restores mkdir.
-// Replace it only while no other thread creates directories.
-using MakeDirectoryCall = int (*)(const char* path, std::uint32_t mode);
-void SetMakeDirectoryCall(MakeDirectoryCall call);
-MakeDirectoryCall CurrentMakeDirectoryCall();
-
 }  // namespace zun

@@ -63,22 +63,27 @@ inline LogRecord MakeRecord(Severity severity, WStringView message, SharedText k
   return record;
 }
 
-// The lines of a UTF-8 log file; fails unless it starts with the mark and
-// every line ends in CR LF.
-inline std::vector<std::string> ReadLogLines(const std::filesystem::path& path) {
-  const std::string bytes = ReadFileBytes(path);
+// The lines of UTF-8 log file content; fails unless it starts with the mark
+// (when `marked`) and every line ends in CR LF.
+inline std::vector<std::string> LogLines(const std::string& bytes, const std::string& name,
+                                         bool marked = true) {
   std::vector<std::string> lines;
-  EXPECT_EQ(0u, bytes.rfind("\xEF\xBB\xBF", 0)) << "no UTF-8 mark at the start of " << path;
-  for (std::size_t at = 3; at < bytes.size();) {
+  if (marked) {
+    EXPECT_EQ(0u, bytes.rfind("\xEF\xBB\xBF", 0)) << "no UTF-8 mark at the start of " << name;
+  }
+  for (std::size_t at = marked ? 3 : 0; at < bytes.size();) {
     const std::size_t end = bytes.find("\r\n", at);
     if (end == std::string::npos) {
-      ADD_FAILURE() << "unterminated line at offset " << at << " of " << path;
+      ADD_FAILURE() << "unterminated line at offset " << at << " of " << name;
       break;
     }
     lines.push_back(bytes.substr(at, end - at));
     at = end + 2;
   }
   return lines;
+}
+inline std::vector<std::string> ReadLogLines(const std::filesystem::path& path) {
+  return LogLines(ReadFileBytes(path), path.string());
 }
 
 // Writer id to the number of lines it wrote (indexes 0 .. count - 1).
@@ -113,11 +118,24 @@ inline void ExpectEveryLineOnce(
   EXPECT_EQ(0u, missing);
 }
 
+// Runs `body` in a child process that exits with its result, which must be 0.
+inline void ExpectChildExitsZero(const std::function<int()>& body) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  ASSERT_NE(-1, pid);
+  if (pid == 0) _exit(body());
+  int status = -1;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+}
+
 // Runs `processes` append_host programs on `path` at once, each with
-// `threads` threads of `lines` lines; each must exit 0, and then every line
-// must be in the file once, whole.
+// `threads` threads of `lines` lines; each must exit 0, and then the file
+// must start with the mark and hold every line once, whole. With `race`, the
+// last process appends as another program would and the others see a slow
+// file system.
 inline void AppendFromProcesses(const std::filesystem::path& path, unsigned processes, unsigned threads,
-                                unsigned lines) {
+                                unsigned lines, bool race = false) {
   AppendWriters writers;
   int start[2];
   ASSERT_EQ(0, pipe2(start, O_CLOEXEC));
@@ -128,6 +146,7 @@ inline void AppendFromProcesses(const std::filesystem::path& path, unsigned proc
     for (unsigned t = 0; t < threads; ++t) writers[first + t] = lines;
     std::vector<std::string> args = {
         host, path.string(), std::to_string(first), std::to_string(lines), std::to_string(threads), "100"};
+    if (race) args.push_back(p + 1 == processes ? "plain" : "slow");
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

@@ -2,13 +2,20 @@
 // several threads, so a test can run a few of these processes against one
 // file at once.
 //
-//   append_host <file> <first writer id> <lines per thread> <threads> <start fd>
+//   append_host <file> <first writer id> <lines per thread> <threads> <start fd> [plain|slow]
 //
 // Thread t writes the lines of writer <first writer id> + t. Writing starts
 // when <start fd> reaches its end (the test closes the other end once every
-// process is running). Exit status 0 when every append succeeded.
+// process is running). With "plain" the lines go out as another program
+// would append them: UTF-8 with CR LF, one write each to a descriptor opened
+// with O_APPEND as soon as the file exists, no byte-order mark. With "slow"
+// the appender sees a slow file system: every read and every look at a
+// file's facts takes a fifth of a millisecond more. Exit status 0 when every
+// append succeeded.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -21,6 +28,7 @@
 #include "appenders/file_appender.h"
 #include "appenders/standalone_owner.h"
 #include "config/config_document.h"
+#include "platform/file_calls.h"
 #include "records/log_record.h"
 
 namespace {
@@ -33,18 +41,61 @@ bool AddKey(ConfigSection& section, WStringView name, WStringView value) {
          Succeeded(section.AddKey(std::move(key)));
 }
 
+// Appends the lines of the writers as another program would; 0 on success.
+int AppendPlainly(const char* path, unsigned firstWriter, unsigned lines, unsigned threadCount) {
+  int fd = -1;
+  // Gives up when the file does not appear within some million looks.
+  for (int look = 0; look < (1 << 22) && (fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC)) < 0; ++look) {
+    if (errno != ENOENT) return 1;
+  }
+  if (fd < 0) return 1;
+  for (unsigned t = 0; t < threadCount; ++t) {
+    for (unsigned i = 0; i < lines; ++i) {
+      const std::string line = ToUtf8(test::AppendLineText(firstWriter + t, i)) + "\r\n";
+      if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return 1;
+    }
+  }
+  return close(fd) == 0 ? 0 : 1;
+}
+
+ssize_t SlowPread(int fd, void* buffer, size_t length, off_t offset) {
+  usleep(200);
+  return pread(fd, buffer, length, offset);
+}
+int SlowFstat(int fd, struct stat* out) {
+  usleep(200);
+  return fstat(fd, out);
+}
+int SlowStat(const char* path, struct stat* out) {
+  usleep(200);
+  return stat(path, out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: append_host <file> <first writer> <lines> <threads> <start fd>\n");
+  const std::string mode = argc == 7 ? argv[6] : "";
+  if (argc < 6 || argc > 7 || !(mode.empty() || mode == "plain" || mode == "slow")) {
+    std::fprintf(stderr,
+                 "usage: append_host <file> <first writer> <lines> <threads> <start fd> [plain|slow]\n");
     return 2;
   }
+  FileCalls slow = RealFileCalls();
+  slow.pread = SlowPread;
+  slow.fstat = SlowFstat;
+  slow.stat = SlowStat;
+  if (mode == "slow") SetFileCalls(&slow);
   const WString path = ToUtf16(argv[1]);
   const unsigned firstWriter = static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10));
   const unsigned lines = static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10));
   const unsigned threadCount = static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10));
   const int startFd = std::atoi(argv[5]);
+  char byte = 0;
+  if (mode == "plain") {
+    while (read(startFd, &byte, 1) > 0) {
+    }
+    return AppendPlainly(argv[1], firstWriter, lines, threadCount);
+  }
 
   ConfigSectionRef layoutSection;
   ConfigSectionRef appenderSection;
@@ -67,7 +118,6 @@ int main(int argc, char** argv) {
   }
   appender->AttachLayout(&layout);
 
-  char byte = 0;
   while (read(startFd, &byte, 1) > 0) {
   }
 
