@@ -159,8 +159,11 @@ The line, in every program (the standard message line, CR LF at the end):
 
 \`[Zun.Agent.Session] WARN 2025-01-01 12:00:00,000 host PID:4242 THID:4243 ID:server/session.cpp:418.7021.55102.3 MSG:session 17 of operator closed after 2500 ms\`
 
-Each program reads its files back and fails the case when a line is missing,
-cut or written twice (the process case counts them instead).
+Each program reads its files back and fails the case when a line is missing
+(a size-rolled log may only have removed its oldest lines), cut or written
+twice; the process case counts them instead. "n/a (not built)" marks a case
+this build cannot run: its program was not built, or the part of zunlogx it
+needs is not there yet.
 
 ## Machine
 
