@@ -118,6 +118,11 @@ ResultCode RebuildLayoutFormat(const CompiledFormat& compiled, WString* out) noe
       }
       if (nextLiteral >= compiled.literals.size()) continue;
       for (const char16_t c : compiled.literals[nextLiteral++]) {
+        if (c == u'\n') {
+          // Configuration text holds no line feed inside a value.
+          text.append(u"\\n");
+          continue;
+        }
         if (c == u'%') text.push_back(u'%');
         text.push_back(c);
       }
