@@ -22,6 +22,8 @@ inline constexpr std::uint32_t kLoggerFlagTypedMode = 0x1;
 // One log event. A value: it owns copies of all its texts (the key record
 // line is shared and immutable), so it can be queued and written after the
 // call returned. Not synchronised; copy it to hand it to another thread.
+// Its texts hold no zero: the functions that build records end every text
+// at its first zero, so renderers copy them as they stand.
 struct LogRecord {
   WString loggerName;
   std::uint32_t flags = 0;
@@ -87,6 +89,8 @@ ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const Shared
 
 // Fills `out` from a record made elsewhere: the view's texts, numbers, time,
 // thread and process are kept as they are (the message is not formatted).
+// Every text of a record is zero-terminated text: a zero inside a counted
+// text ends it, as a "%c" of 0 ends a formatted message.
 ResultCode BuildRecordFromView(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
                                const ZunLogRecordView& view, LogRecord* out);
 

@@ -18,6 +18,8 @@
 namespace zun {
 namespace {
 
+using namespace std::string_view_literals;
+
 LogRecord MakeRecord() {
   LogRecord record;
   record.loggerName = u"app.net";
@@ -146,7 +148,9 @@ TEST(CustomLayout, CompilesTokensPercentsAndLineFeeds) {
       // No backslash-n pair across "%%" or a token; a doubled backslash keeps its first half.
       {u"\\%%n", u"\\%n"},
       {u"\\%tidn", u"\\77n"},
-      {u"\\\\n", u"\\\n"}};
+      {u"\\\\n", u"\\\n"},
+      // A zero read from the configuration ends the format.
+      {u"x%msg\0%line"sv, u"xhello"}};
   for (const auto& [format, expected] : cases)
     EXPECT_EQ(expected, RenderWith(format, MakeRecord())) << ToUtf8(format);
 }
@@ -178,7 +182,7 @@ TEST(CustomLayout, LoadConfigReplacesEverythingOrNothing) {
   ASSERT_RC(
       RC_OK,
       layout.LoadConfig(*SectionFromText(
-          u"[L]\nLayoutType = Custom\nFormat = one %msg\nHeader = \"--- %msg \\\\n\"\nFooter = end\n")));
+          u"[L]\nLayoutType = Custom\nFormat = one %msg\nHeader = \"--- %msg \\\\n\"\nFooter = end\0x\n"sv)));
   WString out;
   ASSERT_RC(RC_OK, layout.Render(out, MakeRecord()));
   const char16_t* buffer = out.data();
