@@ -182,6 +182,12 @@ ResultCode BuildRecordFromView(WStringView loggerName, std::uint32_t flags, cons
   }
 }
 
+void ReplaceLineBreaks(WString& text) noexcept {
+  for (char16_t& c : text) {
+    if (c == u'\r' || c == u'\n') c = kLineBreakStandIn;
+  }
+}
+
 void AppendDecimal(std::int64_t value, int minDigits, WString& out) {
   char16_t digits[24];
   int n = 0;

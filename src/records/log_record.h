@@ -104,6 +104,14 @@ ResultCode BuildRecordFromView(WStringView loggerName, std::uint32_t flags, cons
 // returns the conversion's code (RC_INVALID_TIME) and appends nothing.
 ResultCode FormatMessageLine(const LogRecord& record, WString& out);
 
+// What stands for a carriage return or line feed inside a text that must
+// stay on its line (typed arguments, messages of appenders that escape line
+// breaks): U+000B, one for each.
+inline constexpr char16_t kLineBreakStandIn = u'\v';
+inline bool HoldsLineBreak(WStringView text) { return text.find_first_of(u"\r\n") != WStringView::npos; }
+// Replaces every carriage return and line feed of `text` in place.
+void ReplaceLineBreaks(WString& text) noexcept;
+
 // Pieces of the line that layouts print too, appended without allocating
 // beyond `out`'s growth: decimal digits (at least `minDigits`, "-" first for
 // a negative value), the date "yyyy-mm-dd" and the time "hh:mm:ss,mmm".
