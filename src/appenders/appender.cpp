@@ -23,7 +23,18 @@ ResultCode Appender::Append(const LogRecord& record) noexcept {
   if (layout_ == nullptr) return RC_OK;
   if (record.severity < breakSeverity_) return RC_OK;
 
-  ResultCode rc = layout_->Render(rendered_, record);
+  // Only a message that holds a line break is copied, and only when asked.
+  const LogRecord* shown = &record;
+  if (escapeLineBreaks_ && HoldsLineBreak(record.message)) {
+    try {
+      escaped_ = record;
+    } catch (const std::bad_alloc&) {
+      return RC_OUT_OF_MEMORY;
+    }
+    ReplaceLineBreaks(escaped_.message);
+    shown = &escaped_;
+  }
+  ResultCode rc = layout_->Render(rendered_, *shown);
   if (Failed(rc)) return rc;
 
   if (targetMoved_) {
@@ -145,7 +156,7 @@ bool Appender::TargetMoved() noexcept { return false; }
 ResultCode Appender::LoadBaseConfig(const ConfigSection& section) noexcept {
   try {
     WString value;
-    const ResultCode rc = section.GetValue(u"BreakSeverity", &value);
+    ResultCode rc = section.GetValue(u"BreakSeverity", &value);
     Severity severity = kSeverityAll;
     if (rc == RC_ITEM_NOT_PRESENT) {
       severity = kSeverityAll;
@@ -154,12 +165,20 @@ ResultCode Appender::LoadBaseConfig(const ConfigSection& section) noexcept {
     } else {
       severity = SeverityFromText(value, kSeverityInfo);
     }
+    rc = section.GetValue(u"EscapeLineBreaks", &value);
+    if (Failed(rc) && rc != RC_ITEM_NOT_PRESENT) return rc;
+    const bool escape = Succeeded(rc) && IsTrueValue(value);
     std::lock_guard<std::recursive_mutex> guard(lock_);
     breakSeverity_ = severity;
+    escapeLineBreaks_ = escape;
     return RC_OK;
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;
   }
+}
+
+bool Appender::IsTrueValue(WStringView value) noexcept {
+  return value == u"true" || value == u"yes" || value == u"1";
 }
 
 ResultCode Appender::CheckAppenderType(const ConfigSection& section, WStringView expected) noexcept {
@@ -175,7 +194,9 @@ ResultCode Appender::CheckAppenderType(const ConfigSection& section, WStringView
 
 ResultCode Appender::SaveBaseConfig(ConfigSection& section) noexcept {
   try {
-    ResultCode rc = section.SetValue(u"BreakSeverity", SeverityToText(BreakSeverity()));
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    ResultCode rc = section.SetValue(u"BreakSeverity", SeverityToText(breakSeverity_));
+    if (Succeeded(rc) && escapeLineBreaks_) rc = section.SetValue(u"EscapeLineBreaks", u"true");
     if (Failed(rc)) return rc;
     return section.SetValue(u"Type", u"Appender");
   } catch (const std::bad_alloc&) {

@@ -6,6 +6,7 @@
 
 #include "base/result_code.h"
 #include "base/text.h"
+#include "records/log_record.h"
 #include "records/severity.h"
 
 namespace zun {
@@ -13,7 +14,6 @@ namespace zun {
 class AppenderOwner;
 class ConfigSection;
 class Layout;
-struct LogRecord;
 
 // Thread safe: every public operation takes the appender's own recursive
 // lock, so one appender writes one line at a time. No operation throws; every
@@ -60,7 +60,7 @@ class Appender {
   virtual ResultCode Close() noexcept;
   // Empties the target; the default does nothing.
   virtual ResultCode Clear() noexcept;
-  // Reads "BreakSeverity"; subclasses read their own keys first.
+  // Reads the base keys; subclasses read their own keys first.
   virtual ResultCode LoadConfig(const ConfigSection& section) noexcept;
   // Writes the appender's settings into `section`.
   virtual ResultCode SaveConfig(ConfigSection& section) noexcept;
@@ -94,10 +94,17 @@ class Appender {
   // default: false. Called while opened, at most about once a second.
   virtual bool TargetMoved() noexcept;
 
-  // The base part of the configuration: "BreakSeverity" read, or written
-  // together with the section kind.
+  // The base part of the configuration. "BreakSeverity": a severity name,
+  // any other text INFO, absent ALL. "EscapeLineBreaks": on for "true",
+  // "yes" or "1", else off (the default); when on, each carriage return and
+  // line feed of a record's message is rendered as kLineBreakStandIn, so a
+  // message never makes a second line. Saving writes "BreakSeverity", "Type"
+  // and, only when on, "EscapeLineBreaks".
   ResultCode LoadBaseConfig(const ConfigSection& section) noexcept;
   ResultCode SaveBaseConfig(ConfigSection& section) noexcept;
+
+  // A boolean key's value: true for exactly "true", "yes" or "1".
+  static bool IsTrueValue(WStringView value) noexcept;
 
   // "AppenderType" compared exactly with `expected`: RC_ITEM_NOT_PRESENT
   // when absent, RC_APPENDER_TYPE_MISMATCH for another value.
@@ -113,9 +120,11 @@ class Appender {
   // Guarded by lock_.
   const Layout* layout_ = nullptr;
   Severity breakSeverity_ = kSeverityAll;
+  bool escapeLineBreaks_ = false;
   bool opened_ = false;
   bool targetMoved_ = false;  // reopen before the next record
   WString rendered_;          // reused from record to record
+  LogRecord escaped_;         // a record whose message lost its line breaks; reused
 };
 
 }  // namespace zun

@@ -118,6 +118,11 @@ ResultCode RebuildLayoutFormat(const CompiledFormat& compiled, WString* out) noe
       }
       if (nextLiteral >= compiled.literals.size()) continue;
       for (const char16_t c : compiled.literals[nextLiteral++]) {
+        if (c == u'\n') {
+          // Configuration text holds no line feed inside a value.
+          text.append(u"\\n");
+          continue;
+        }
         if (c == u'%') text.push_back(u'%');
         text.push_back(c);
       }
@@ -220,8 +225,10 @@ ResultCode CustomLayout::LoadConfig(const ConfigSection& section) noexcept {
     WString format;
     rc = section.GetValue(u"Format", &format);
     if (Failed(rc)) return rc;
+    // Configuration texts are zero-terminated: a zero read from a file ends
+    // the format, header or footer, and so never reaches a log line.
     CompiledFormat compiled;
-    rc = CompileLayoutFormat(format, &compiled);
+    rc = CompileLayoutFormat(UpToZero(format), &compiled);
     if (Failed(rc)) return rc;
 
     WString header;
@@ -251,6 +258,9 @@ ResultCode CustomLayout::LoadConfig(const ConfigSection& section) noexcept {
       }
     }
     for (const WString& literal : compiled.literals) fixedChars += literal.size();
+
+    header.resize(UpToZero(header).size());
+    footer.resize(UpToZero(footer).size());
 
     // Nothing below allocates: the layout changes whole or not at all.
     compiled_ = std::move(compiled);

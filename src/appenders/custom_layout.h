@@ -47,9 +47,9 @@ struct CompiledFormat {
 // feed. `*out` is replaced, and written only on success; RC_OUT_OF_MEMORY.
 ResultCode CompileLayoutFormat(WStringView format, CompiledFormat* out) noexcept;
 
-// The format text of a compiled format: literals with every "%" doubled,
-// tokens in their lower-case spelling. Compiling the result gives the same
-// compiled format. RC_OUT_OF_MEMORY.
+// The format text of a compiled format: literals with every "%" doubled and
+// every line feed as backslash and "n", tokens in their lower-case spelling.
+// Compiling the result gives the same compiled format. RC_OUT_OF_MEMORY.
 ResultCode RebuildLayoutFormat(const CompiledFormat& compiled, WString* out) noexcept;
 
 // Keys: "LayoutType" must be "Custom" (else RC_LAYOUT_TYPE_MISMATCH, also

@@ -19,6 +19,9 @@ std::size_t WideLength(const char16_t* text);
 inline WStringView ViewOf(const char16_t* text) {
   return text ? WStringView(text, WideLength(text)) : WStringView();
 }
+// The part before the first zero: what a counted text says when it is read
+// as zero-terminated text.
+inline WStringView UpToZero(WStringView text) { return text.substr(0, text.find(u'\0')); }
 
 // Strict: lone surrogates give RC_INVALID_DATA and leave `out` as it was.
 ResultCode AppendUtf8FromUtf16(WStringView text, std::string& out);

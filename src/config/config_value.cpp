@@ -108,13 +108,8 @@ ResultCode SplitValue(WStringView text, SplitValueResult* out) {
       result.value = std::move(tokens.front());
     } else {
       result.kind = KeyKind::kList;
-      WString quoted;
-      for (std::size_t i = 0; i < tokens.size(); ++i) {
-        const ResultCode rc = QuoteValue(tokens[i], &quoted);
-        if (Failed(rc)) return rc;
-        if (i > 0) result.value.push_back(u' ');
-        result.value += quoted;
-      }
+      const ResultCode rc = JoinListItems(tokens, &result.value);
+      if (Failed(rc)) return rc;
       result.items = std::move(tokens);
     }
     *out = std::move(result);
@@ -127,30 +122,52 @@ ResultCode SplitValue(WStringView text, SplitValueResult* out) {
 ResultCode QuoteValue(WStringView text, WString* out) {
   if (out == nullptr) return RC_INVALID_PARAMETER;
   try {
-    bool hasQuote = false;
-    bool needsQuotes = false;
+    bool mustQuote = false;
+    bool mayQuote = false;
     for (char16_t c : text) {
-      if (c == u'"') hasQuote = true;
-      if (c == u'\t' || c == u' ' || c == u',' || c == u';' || c == u'\\') needsQuotes = true;
+      if (c == u'"' || c == u'\t' || c == u' ' || c == u';') mustQuote = true;
+      if (c == u',' || c == u'\\') mayQuote = true;
+    }
+    const bool endsInBackslash = !text.empty() && text.back() == u'\\';
+    // Inside quotes a backslash before the closing quote escapes it, so such
+    // a text has no quoted form; plain, it reads back unless it must be quoted.
+    if (endsInBackslash && mustQuote) return RC_INVALID_DATA;
+    if (endsInBackslash || !(mustQuote || mayQuote)) {
+      out->assign(text);
+      return RC_OK;
     }
     WString result;
-    if (hasQuote) {
-      result.reserve(text.size() + 8);
-      result.push_back(u'"');
-      for (char16_t c : text) {
-        if (c == u'"') result.push_back(u'\\');
-        result.push_back(c);
+    result.reserve(text.size() + 8);
+    result.push_back(u'"');
+    std::size_t backslashes = 0;
+    for (char16_t c : text) {
+      if (c == u'"') {
+        // The reader drops one backslash before a quote twice (escape, then
+        // token clean-up): a quote alone needs one, a run before it two more.
+        result.append(backslashes == 0 ? 1 : 2, u'\\');
       }
-      result.push_back(u'"');
-    } else if (needsQuotes) {
-      result.reserve(text.size() + 2);
-      result.push_back(u'"');
-      result.append(text);
-      result.push_back(u'"');
-    } else {
-      result.assign(text);
+      backslashes = c == u'\\' ? backslashes + 1 : 0;
+      result.push_back(c);
     }
+    result.push_back(u'"');
     *out = std::move(result);
+    return RC_OK;
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+ResultCode JoinListItems(const std::vector<WString>& items, WString* out) {
+  if (out == nullptr) return RC_INVALID_PARAMETER;
+  try {
+    WString joined, quoted;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const ResultCode rc = QuoteValue(items[i], &quoted);
+      if (Failed(rc)) return rc;
+      if (i > 0) joined.push_back(u' ');
+      joined += quoted.empty() ? WStringView(u"\"\"") : WStringView(quoted);
+    }
+    *out = std::move(joined);
     return RC_OK;
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;

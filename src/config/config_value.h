@@ -23,8 +23,8 @@ WStringView TrimBlanksLeft(WStringView text);
 enum class KeyKind : std::uint32_t { kSingle = 0, kList = 1 };
 
 // What a value text holds. For kSingle, `value` is the unquoted token (or
-// empty); for kList, `items` are the tokens and `value` is the items joined
-// by one blank, each in its QuoteValue form.
+// empty); for kList, `items` are the tokens and `value` is JoinListItems of
+// them.
 struct SplitValueResult {
   WString value;
   KeyKind kind = KeyKind::kSingle;
@@ -41,9 +41,18 @@ struct SplitValueResult {
 // success.
 ResultCode SplitValue(WStringView text, SplitValueResult* out);
 
-// The text as one token: with a double quote inside, every double quote is
-// escaped and the whole is enclosed in quotes; else with a tab, space, comma,
-// ";" or backslash it is enclosed in quotes; else it stays as it is.
+// The text as one token that SplitValue reads back as the text itself. With
+// a tab, space, comma, ";", backslash or double quote inside it is enclosed
+// in double quotes, every double quote escaped with a backslash (with two
+// more after a run of backslashes); else it stays as it is. A text ending in
+// a backslash stays as it is when it needs no quotes for the reader (it
+// holds no blank, ";" or double quote), and is RC_INVALID_DATA otherwise: a
+// backslash before the closing quote would escape it. Line breaks are not
+// checked here (the writer refuses them). RC_OUT_OF_MEMORY.
 ResultCode QuoteValue(WStringView text, WString* out);
+
+// The value text of a list: the items in their QuoteValue form, an empty
+// item as two double quotes, joined by one blank. QuoteValue's failures.
+ResultCode JoinListItems(const std::vector<WString>& items, WString* out);
 
 }  // namespace zun

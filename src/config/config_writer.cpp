@@ -133,50 +133,134 @@ ResultCode TextFileWriter::Flush() {
 
 namespace {
 
-// A comment block as ";" lines; empty pieces become empty lines and a final
-// CR LF adds no line.
-ResultCode WriteComment(LineSink& sink, WStringView comment) {
-  WString line;
+bool HoldsLineBreak(WStringView text) { return text.find_first_of(u"\r\n") != WStringView::npos; }
+
+// A comment reads back when its lines (split at CR LF) hold no line break of
+// their own and the first is not empty: the reader drops empty lines at the
+// start of a block.
+bool CommentReadsBack(WStringView comment) {
+  if (comment.starts_with(u"\r\n")) return false;
+  for (std::size_t at = comment.find_first_of(u"\r\n"); at != WStringView::npos;
+       at = comment.find_first_of(u"\r\n", at + 2)) {
+    if (comment.substr(at, 2) != u"\r\n") return false;
+  }
+  return true;
+}
+
+// A comment block as ";" lines: an empty line inside the block as an empty
+// line, a last empty line as a lone ";".
+ResultCode WriteComment(LineSink& sink, WStringView comment, WString& line) {
+  if (comment.empty()) return RC_OK;
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = comment.find(u"\r\n", start);
-    const WStringView piece =
-        comment.substr(start, end == WStringView::npos ? WStringView::npos : end - start);
-    if (end == WStringView::npos && piece.empty()) return RC_OK;
+    const bool last = end == WStringView::npos;
+    const WStringView piece = comment.substr(start, last ? WStringView::npos : end - start);
     line.clear();
-    if (!piece.empty()) {
-      line.push_back(u';');
-      line.append(piece);
-    }
+    if (!piece.empty() || last) line.push_back(u';');
+    line.append(piece);
     const ResultCode rc = sink.WriteLine(line);
-    if (Failed(rc)) return rc;
-    if (end == WStringView::npos) return RC_OK;
+    if (Failed(rc) || last) return rc;
     start = end + 2;
   }
 }
 
-// A plain value goes out unchanged when it reads back as itself, and quoted
-// otherwise; lists and set values already are in written form.
-void AppendWrittenValue(const ConfigKey& key, WString& line) {
-  const WString& value = key.Value();
-  if (value.empty()) return;
-  if (!key.ValueIsQuoted()) {
-    SplitValueResult back;
-    const ResultCode rc = SplitValue(value, &back);
-    if (rc == RC_OUT_OF_MEMORY) throw std::bad_alloc();
-    if (Failed(rc) || back.kind != KeyKind::kSingle || back.value != value || !back.inlineComment.empty()) {
-      WString quoted;
-      if (Failed(QuoteValue(value, &quoted))) throw std::bad_alloc();
-      line += quoted;
-      return;
-    }
+// The header line of a section, after the comment lines above it. The reader
+// takes the first ";" of a header line and all after it as the last line of
+// the section's comment, so the header of a name holding ";" carries that
+// line itself, and the comment must end with it.
+ResultCode WriteSectionHead(LineSink& sink, const ConfigSection& section, WString& line) {
+  const WString& name = section.Name();
+  WStringView comment = section.Comment();
+  if (name.find(u']') != WString::npos || HoldsLineBreak(name) || !CommentReadsBack(comment)) {
+    return RC_INVALID_DATA;
   }
-  line += value;
+  WStringView tail;
+  if (const std::size_t semicolon = name.find(u';'); semicolon != WString::npos) {
+    const std::size_t lastBreak = comment.rfind(u"\r\n");
+    const std::size_t lastStart = lastBreak == WStringView::npos ? 0 : lastBreak + 2;
+    const WStringView lastLine = comment.substr(lastStart);
+    const WStringView inName = WStringView(name).substr(semicolon + 1);
+    if (!lastLine.starts_with(inName) || lastLine.substr(inName.size(), 1) != u"]") return RC_INVALID_DATA;
+    tail = lastLine.substr(inName.size() + 1);
+    comment = comment.substr(0, lastBreak == WStringView::npos ? 0 : lastBreak);
+  }
+  ResultCode rc = WriteComment(sink, comment, line);
+  if (Failed(rc)) return rc;
+  line.assign(u"[");
+  line += name;
+  line += u"]";
+  line += tail;
+  return sink.WriteLine(line);
 }
 
-}  // namespace
+// A key name reads back when the reader neither trims it nor cuts it nor
+// takes its line for a comment or a header.
+bool KeyNameReadsBack(WStringView name) {
+  return name.find(u'=') == WStringView::npos && !HoldsLineBreak(name) && TrimBlanks(name) == name &&
+         (name.empty() || (name.front() != u';' && name.front() != u'['));
+}
 
-ResultCode WriteDocument(const ConfigDocument& document, LineSink& sink) {
+// Appends what follows "name = ": the value in a form SplitValue reads back
+// as the key's value, then " ;" and the inline comment. A plain single value
+// goes out unchanged when it reads back as itself and quoted otherwise; a
+// value set in quoted form goes out as it is; a list is built from its items.
+// RC_INVALID_DATA for a key the text cannot hold.
+ResultCode AppendValueText(const ConfigKey& key, WString& line) {
+  SplitValueResult expected;
+  WString text;
+  ResultCode rc = RC_OK;
+  if (key.Kind() == KeyKind::kList) {
+    if (key.Items().size() < 2) return RC_INVALID_DATA;
+    expected.kind = KeyKind::kList;
+    expected.items = key.Items();
+    rc = JoinListItems(key.Items(), &text);
+  } else if (key.ValueIsQuoted()) {
+    text = key.Value();
+    rc = SplitValue(text, &expected);
+    if (Succeeded(rc) && (expected.kind != KeyKind::kSingle || !expected.inlineComment.empty())) {
+      rc = RC_INVALID_DATA;
+    }
+  } else {
+    expected.value = key.Value();
+    SplitValueResult plain;
+    rc = SplitValue(key.Value(), &plain);
+    if (Succeeded(rc) && plain.kind == KeyKind::kSingle && plain.value == key.Value() &&
+        plain.inlineComment.empty()) {
+      text = key.Value();
+    } else if (rc != RC_OUT_OF_MEMORY) {
+      rc = QuoteValue(key.Value(), &text);
+    }
+  }
+  if (Failed(rc)) return rc == RC_OUT_OF_MEMORY ? rc : RC_INVALID_DATA;
+  if (!key.InlineComment().empty()) {
+    text += u" ;";
+    text += key.InlineComment();
+  }
+  expected.inlineComment = key.InlineComment();
+
+  // What the reader makes of the text decides; anything else is refused.
+  SplitValueResult back;
+  rc = SplitValue(text, &back);
+  if (rc == RC_OUT_OF_MEMORY) return rc;
+  if (Failed(rc) || HoldsLineBreak(text) || back.kind != expected.kind || back.items != expected.items ||
+      (back.kind == KeyKind::kSingle && back.value != expected.value) ||
+      back.inlineComment != expected.inlineComment) {
+    return RC_INVALID_DATA;
+  }
+  line += text;
+  return RC_OK;
+}
+
+// Takes every line and keeps none: a dry run finds what the text cannot
+// hold before the first line goes out.
+class DiscardingSink final : public LineSink {
+ public:
+  ResultCode WriteLine(WStringView) override { return RC_OK; }
+  ResultCode WriteText(WStringView) override { return RC_OK; }
+};
+
+ResultCode WriteLines(const ConfigDocument& document, LineSink& sink) {
   try {
     bool first = true;
     WString line;
@@ -184,20 +268,13 @@ ResultCode WriteDocument(const ConfigDocument& document, LineSink& sink) {
       ResultCode rc = RC_OK;
       if (!first && Failed(rc = sink.WriteLine(WStringView()))) return rc;
       first = false;
-      if (!section->Comment().empty() && Failed(rc = WriteComment(sink, section->Comment()))) return rc;
-      line.assign(u"[");
-      line += section->Name();
-      line += u"]";
-      if (Failed(rc = sink.WriteLine(line))) return rc;
+      if (Failed(rc = WriteSectionHead(sink, *section, line))) return rc;
       for (const auto& [keyName, key] : section->Keys()) {
-        if (!key->Comment().empty() && Failed(rc = WriteComment(sink, key->Comment()))) return rc;
+        if (!KeyNameReadsBack(key->Name()) || !CommentReadsBack(key->Comment())) return RC_INVALID_DATA;
+        if (Failed(rc = WriteComment(sink, key->Comment(), line))) return rc;
         line.assign(key->Name());
         line += u" = ";
-        AppendWrittenValue(*key, line);
-        if (!key->InlineComment().empty()) {
-          line += u" ;";
-          line += key->InlineComment();
-        }
+        if (Failed(rc = AppendValueText(*key, line))) return rc;
         if (Failed(rc = sink.WriteLine(line))) return rc;
       }
     }
@@ -207,13 +284,27 @@ ResultCode WriteDocument(const ConfigDocument& document, LineSink& sink) {
   }
 }
 
+ResultCode CheckDocument(const ConfigDocument& document) {
+  DiscardingSink discard;
+  return WriteLines(document, discard);
+}
+
+}  // namespace
+
+ResultCode WriteDocument(const ConfigDocument& document, LineSink& sink) {
+  const ResultCode rc = CheckDocument(document);
+  return Failed(rc) ? rc : WriteLines(document, sink);
+}
+
 ResultCode SaveDocumentFile(const ConfigDocument& document, WStringView path, bool protect) {
+  ResultCode rc = CheckDocument(document);
+  if (Failed(rc)) return rc;
   FileStream file;
-  ResultCode rc = file.Open(path, OpenKind::kCreateAlways, kAccessWrite, 0, 0, 0666, protect);
+  rc = file.Open(path, OpenKind::kCreateAlways, kAccessWrite, 0, 0, 0666, protect);
   if (Failed(rc)) return rc;
   TextFileWriter writer(file, TextEncoding::kUtf16Le, LineEnd::kCrLf);
   rc = writer.WriteMark();
-  if (Succeeded(rc)) rc = WriteDocument(document, writer);
+  if (Succeeded(rc)) rc = WriteLines(document, writer);
   if (Succeeded(rc)) rc = writer.Flush();
   const ResultCode flushed = FlushFileBuffers(file);
   if (Succeeded(rc)) rc = flushed;

@@ -64,15 +64,19 @@ class TextFileWriter : public LineSink {
 
 // Sections in name order, an empty line between two sections, each comment
 // block as ";" lines above its header or key, keys in name order as
-// "name = value" with " ;comment" when the key has an inline comment. A
-// plain single value that would not read back as itself (blanks, quotes,
-// ";") is written in its quoted form. Returns the first failure of the sink.
+// "name = value" with " ;comment" when the key has an inline comment. Only
+// text that reads back as the same document is written: a plain value that
+// would not read back as itself is quoted, a list is written from its items,
+// and a document holding what the text cannot hold (a line break anywhere,
+// see docs/platform.md for the rest) is refused with RC_INVALID_DATA before
+// its first line goes out. Otherwise the first failure of the sink.
 ResultCode WriteDocument(const ConfigDocument& document, LineSink& sink);
 
 // Creates or replaces the file, writes the document as UTF-16LE with a
 // byte-order mark and CR LF line ends, and flushes it to disk. With
 // `protect` the file gets mode 0666 whatever the umask. Returns the first
-// failure (open, write or flush).
+// failure (open, write or flush); a refused document leaves an existing file
+// as it was.
 ResultCode SaveDocumentFile(const ConfigDocument& document, WStringView path, bool protect);
 
 }  // namespace zun

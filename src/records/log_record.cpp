@@ -25,7 +25,7 @@ bool HasMessageText(const char16_t* message) { return message != nullptr && mess
 // Everything but the message. May throw std::bad_alloc.
 void FillFromCall(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
                   const LogCall& call, LogRecord* out) {
-  out->loggerName.assign(loggerName);
+  out->loggerName.assign(UpToZero(loggerName));
   out->flags = flags;
   if (flags & kLoggerFlagTypedMode) {
     out->keyRecordLine = keyRecordLine;
@@ -120,9 +120,11 @@ ResultCode ComposeFromSource(const LogCall& call, std::uint32_t flags, ZunArgume
   return FormatIntoMessage(attempt, message);
 }
 
+// A view's texts are zero-terminated texts too: a zero inside the count ends
+// them.
 WStringView ViewOfCounted(const char16_t* text, std::uint32_t length) {
   if (text == nullptr) return {};
-  return length == UINT32_MAX ? WStringView(text, WideLength(text)) : WStringView(text, length);
+  return length == UINT32_MAX ? WStringView(text, WideLength(text)) : UpToZero(WStringView(text, length));
 }
 
 // The line's numbers are 32-bit values printed as signed.
@@ -155,7 +157,7 @@ ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const Shared
 ResultCode BuildRecordFromView(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
                                const ZunLogRecordView& view, LogRecord* out) {
   try {
-    out->loggerName.assign(loggerName);
+    out->loggerName.assign(UpToZero(loggerName));
     out->flags = flags;
     if (flags & kLoggerFlagTypedMode) {
       out->keyRecordLine = keyRecordLine;
@@ -177,6 +179,12 @@ ResultCode BuildRecordFromView(WStringView loggerName, std::uint32_t flags, cons
     return RC_OK;
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;
+  }
+}
+
+void ReplaceLineBreaks(WString& text) noexcept {
+  for (char16_t& c : text) {
+    if (c == u'\r' || c == u'\n') c = kLineBreakStandIn;
   }
 }
 

@@ -22,6 +22,8 @@ inline constexpr std::uint32_t kLoggerFlagTypedMode = 0x1;
 // One log event. A value: it owns copies of all its texts (the key record
 // line is shared and immutable), so it can be queued and written after the
 // call returned. Not synchronised; copy it to hand it to another thread.
+// Its texts hold no zero: the functions that build records end every text
+// at its first zero, so renderers copy them as they stand.
 struct LogRecord {
   WString loggerName;
   std::uint32_t flags = 0;
@@ -87,6 +89,8 @@ ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const Shared
 
 // Fills `out` from a record made elsewhere: the view's texts, numbers, time,
 // thread and process are kept as they are (the message is not formatted).
+// Every text of a record is zero-terminated text: a zero inside a counted
+// text ends it, as a "%c" of 0 ends a formatted message.
 ResultCode BuildRecordFromView(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
                                const ZunLogRecordView& view, LogRecord* out);
 
@@ -99,6 +103,14 @@ ResultCode BuildRecordFromView(WStringView loggerName, std::uint32_t flags, cons
 // allocation when `out` has the room. A time that cannot be converted
 // returns the conversion's code (RC_INVALID_TIME) and appends nothing.
 ResultCode FormatMessageLine(const LogRecord& record, WString& out);
+
+// What stands for a carriage return or line feed inside a text that must
+// stay on its line (typed arguments, messages of appenders that escape line
+// breaks): U+000B, one for each.
+inline constexpr char16_t kLineBreakStandIn = u'\v';
+inline bool HoldsLineBreak(WStringView text) { return text.find_first_of(u"\r\n") != WStringView::npos; }
+// Replaces every carriage return and line feed of `text` in place.
+void ReplaceLineBreaks(WString& text) noexcept;
 
 // Pieces of the line that layouts print too, appended without allocating
 // beyond `out`'s growth: decimal digits (at least `minDigits`, "-" first for

@@ -5,6 +5,7 @@
 #include <new>
 #include <string_view>
 
+#include "records/log_record.h"
 #include "records/wide_format.h"
 
 namespace zun {
@@ -177,7 +178,7 @@ void AppendEscaped(WStringView text, WString& out) {
     } else if (c == u'\'') {
       out.append(u"''");
     } else {
-      out.push_back(u'\v');
+      out.push_back(kLineBreakStandIn);
     }
   }
   out.append(text.data() + run, text.size() - run);

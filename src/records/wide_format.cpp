@@ -58,14 +58,18 @@ struct Value {
 };
 
 // Writes into a fixed buffer; past its end it only counts, so the caller
-// learns the size the whole text needs.
+// learns the size the whole text needs. Once ended, it takes nothing more.
 class Sink {
  public:
   Sink(char16_t* buffer, std::size_t capacity) : buffer_(buffer), capacity_(buffer ? capacity : 0) {}
 
   void Put(char16_t c) { Append(&c, 1); }
 
+  // A zero character ends the text, as it ends any zero-terminated text.
+  void End() { ended_ = true; }
+
   void Append(const char16_t* text, std::size_t n) {
+    if (ended_) return;
     const std::size_t room = length_ < capacity_ ? capacity_ - length_ : 0;
     if (n <= room) {
       if (n != 0) std::memcpy(buffer_ + length_, text, n * sizeof(char16_t));
@@ -77,6 +81,7 @@ class Sink {
   }
 
   void Repeat(char16_t c, std::size_t n) {
+    if (ended_) return;
     const std::size_t room = length_ < capacity_ ? capacity_ - length_ : 0;
     const std::size_t written = n <= room ? n : room;
     for (std::size_t k = 0; k < written; ++k) buffer_[length_ + k] = c;
@@ -96,6 +101,7 @@ class Sink {
   std::size_t capacity_;
   std::size_t length_ = 0;
   bool overflow_ = false;
+  bool ended_ = false;
 };
 
 // Where the values of the conversions come from.
@@ -329,13 +335,13 @@ void Pad(Sink& sink, int width, std::size_t length) {
 }
 
 // Decodes UTF-8 leniently (a malformed byte becomes U+FFFD), at most `limit`
-// UTF-16 units, never splitting a surrogate pair. Returns the units produced;
+// UTF-16 units, never splitting a surrogate pair, up to the first zero byte. Returns the units produced;
 // writes them when `sink` is given.
 std::size_t DecodeUtf8(const unsigned char* text, std::size_t length, std::size_t limit, Sink* sink) {
   std::size_t units = 0;
   std::size_t i = 0;
   auto at = [&](std::size_t k) -> unsigned { return (length == kToZero || k < length) ? text[k] : 0u; };
-  while (length == kToZero ? text[i] != 0 : i < length) {
+  while ((length == kToZero || i < length) && text[i] != 0) {
     const unsigned b0 = text[i];
     char32_t cp = 0xFFFD;
     std::size_t used = 1;
@@ -382,12 +388,10 @@ void RenderText(const Directive& d, const Value& v, Sink& sink) {
   switch (v.type) {
     case Value::Type::kWide: {
       const auto* text = static_cast<const char16_t*>(v.data);
+      // A counted text ends at its first zero, as "%s" would.
+      const std::size_t most = v.length < limit ? v.length : limit;
       std::size_t n = 0;
-      if (v.length == kToZero) {
-        while (n < limit && text[n] != 0) ++n;
-      } else {
-        n = v.length < limit ? v.length : limit;
-      }
+      while (n < most && text[n] != 0) ++n;
       if (!d.left) Pad(sink, d.width, n);
       sink.Append(text, n);
       if (d.left) Pad(sink, d.width, n);
@@ -589,6 +593,10 @@ void Render(const Directive& d, const Value& v, Sink& sink) {
   } else if (c == u'c') {
     const char16_t ch = static_cast<char16_t>(fromUnsigned ? v.u : static_cast<std::uint64_t>(asSigned));
     if (!d.left) Pad(sink, d.width, 1);
+    if (ch == 0) {
+      sink.End();
+      return;
+    }
     sink.Put(ch);
     if (d.left) Pad(sink, d.width, 1);
   } else if (c == u'p') {

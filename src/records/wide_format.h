@@ -6,7 +6,7 @@
 // j t. "%s" takes a const char16_t* and prints "(null)" for null; "%hs" takes
 // UTF-8 text. "%r" takes a const char16_t* and an unsigned int count
 // (UINT32_MAX: up to the terminating zero) and prints that text as "%s"
-// would. "%p" prints the pointer as upper-case hexadecimal digits of the
+// would: a zero inside the count ends it. "%p" prints the pointer as upper-case hexadecimal digits of the
 // pointer's width ("#" adds "0x"). "%Iu" is a pointer-sized unsigned number.
 // Floating conversions go through the C library in the "C" locale, so the
 // decimal point is always ".", whatever locale the host set.
@@ -14,6 +14,10 @@
 // A directive the formatter does not understand (unknown conversion letter,
 // an unfinished directive at the end, a width or precision above
 // kMaxFieldWidth) is copied as written and takes no argument.
+//
+// The output is zero-terminated text: a "%c" of 0 ends it (the rest of the
+// format is still read and its arguments taken, but writes nothing), and no
+// conversion writes a zero otherwise.
 //
 // Every function is safe to call from any thread.
 #include <cstdarg>
@@ -44,8 +48,8 @@ ResultCode FormatWide(char16_t* buffer, std::size_t capacity, const char16_t* fo
 // - the argument's kind decides how its value is read; size prefixes are
 //   ignored, since the kind carries the width;
 // - kind 3 is written as hexadecimal bytes (upper case for X, E, G), kinds 4
-//   and 5 as text, whatever the conversion letter; precision limits them as
-//   it limits "%s";
+//   and 5 as text up to their length or first zero, whatever the conversion
+//   letter; precision limits them as it limits "%s";
 // - numbers follow the conversion letter: integers convert to floating point
 //   for e f g, doubles truncate for integer conversions, "c" writes the value
 //   as one character, "s" writes the number in decimal ("%g" for a double);

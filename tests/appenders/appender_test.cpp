@@ -64,6 +64,50 @@ TEST(Appender, FailedHeaderOrKeyLineFailsTheOpeningAndAFailedFooterKeepsItOpen) 
             appender.events);
 }
 
+class AppenderFileTest : public test::TempDirTest {};
+
+// Escaping keeps a message with line breaks on its own line and is saved only
+// when set; a zero in a record's text never reaches the file.
+TEST_F(AppenderFileTest, EscapeLineBreaksKeepsEachMessageOnOneLine) {
+  using namespace std::string_literals;
+  struct Case {
+    WStringView key;
+    WString message;
+    std::string line;
+    bool on;
+  };
+  const Case cases[] = {
+      {u"", u"a\r\nb", "a\r\nb|f", false},
+      {u"EscapeLineBreaks = True\n", u"a\nb", "a\nb|f", false},
+      {u"EscapeLineBreaks = true\n", u"a\r\nb\rc\n", "a\v\vb\vc\v|f", true},
+      {u"EscapeLineBreaks = yes\n", u"one line", "one line|f", true},
+      {u"EscapeLineBreaks = 1\n", u"z\0\nz"s, "z|f", true},
+  };
+  auto layout = MakeLayout(u"Format = %msg|%filename\n");
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string name = std::to_string(n++) + ".log";
+    auto appender =
+        test::MakeFileAppender(nullptr, Dir(), u"FileName = " + ToUtf16(name) + u"\n" + WString(c.key));
+    appender->AttachLayout(layout.get());
+    // As a host hands over a made record: counted texts, zeros and all.
+    ZunLogRecordView view{};
+    view.message = c.message.data(), view.messageLength = static_cast<std::uint32_t>(c.message.size());
+    view.fileId = u"f\0g", view.fileIdLength = 3;
+    LogRecord record;
+    ASSERT_RC(RC_OK, BuildRecordFromView(u"app", 0, nullptr, view, &record));
+    ASSERT_RC(RC_OK, appender->Append(record));
+    ASSERT_RC(RC_OK, appender->Close());
+    EXPECT_EQ("\xEF\xBB\xBF" + c.line + "\r\n", test::ReadFileBytes(PathOf(name))) << name;
+
+    ConfigSection saved;
+    WString value;
+    ASSERT_RC(RC_OK, appender->SaveConfig(saved));
+    EXPECT_RC(c.on ? RC_OK : RC_ITEM_NOT_PRESENT, saved.GetValue(u"EscapeLineBreaks", &value)) << name;
+    EXPECT_EQ(c.on ? u"true" : u"", value);
+  }
+}
+
 TEST(AppenderFactory, BuildsTheClassOfEachTypeNameWhichChecksItsOwnType) {
   StandaloneAppenderOwner owner;
   AppenderRef made;

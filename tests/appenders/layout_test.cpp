@@ -18,6 +18,8 @@
 namespace zun {
 namespace {
 
+using namespace std::string_view_literals;
+
 LogRecord MakeRecord() {
   LogRecord record;
   record.loggerName = u"app.net";
@@ -50,11 +52,13 @@ WString ValueOf(const ConfigSection& section, WStringView key) {
   return value;
 }
 
-std::unique_ptr<CustomLayout> LayoutWithFormat(WStringView format) {
+// A custom layout named "L" with that format and, after it, further keys.
+std::unique_ptr<CustomLayout> LayoutWithFormat(WStringView format, WStringView keys = {}) {
   WString quoted;
   EXPECT_RC(RC_OK, QuoteValue(format, &quoted));
   auto layout = std::make_unique<CustomLayout>(u"L");
-  EXPECT_RC(RC_OK, layout->LoadConfig(*SectionFromText(u"[L]\nLayoutType = Custom\nFormat = " + quoted)));
+  EXPECT_RC(RC_OK, layout->LoadConfig(*SectionFromText(u"[L]\nLayoutType = Custom\nFormat = " + quoted +
+                                                       u"\n" + WString(keys))));
   return layout;
 }
 
@@ -65,22 +69,16 @@ WString RenderWith(WStringView format, const LogRecord& record) {
 }
 
 TEST(StandardLayout, RendersTheStandardMessageLineAndChecksAndSavesItsType) {
+  // The line's own cases are the message line's (records tests).
   StandardLayout layout(u"plain");
-  LogRecord variants[2] = {MakeRecord(), MakeRecord()};
-  variants[1].revisionText = u"r9";
-  variants[1].message.assign(3000, u'x');
-  variants[1].fileId.clear();
-  variants[1].severity = 12345;
-  variants[1].line = 0xFFFFFFFFu;
-  WString out = u"previous line that must go";
-  for (const LogRecord& record : variants) {
-    WString expected;
-    ASSERT_RC(RC_OK, FormatMessageLine(record, expected));
-    ASSERT_RC(RC_OK, layout.Render(out, record));
-    EXPECT_EQ(expected, out);
-  }
-  variants[0].time = ~FileTime{0};
-  EXPECT_RC(RC_INVALID_TIME, layout.Render(out, variants[0]));
+  LogRecord record = MakeRecord();
+  record.message.assign(3000, u'x');
+  WString expected, out = u"previous line that must go";
+  ASSERT_RC(RC_OK, FormatMessageLine(record, expected));
+  ASSERT_RC(RC_OK, layout.Render(out, record));
+  EXPECT_EQ(expected, out);
+  record.time = ~FileTime{0};
+  EXPECT_RC(RC_INVALID_TIME, layout.Render(out, record));
   EXPECT_EQ(u"", out);
   WString text = u"untouched";
   EXPECT_RC(RC_OK, layout.GetHeader(text));
@@ -150,7 +148,9 @@ TEST(CustomLayout, CompilesTokensPercentsAndLineFeeds) {
       // No backslash-n pair across "%%" or a token; a doubled backslash keeps its first half.
       {u"\\%%n", u"\\%n"},
       {u"\\%tidn", u"\\77n"},
-      {u"\\\\n", u"\\\n"}};
+      {u"\\\\n", u"\\\n"},
+      // A zero read from the configuration ends the format.
+      {u"x%msg\0%line"sv, u"xhello"}};
   for (const auto& [format, expected] : cases)
     EXPECT_EQ(expected, RenderWith(format, MakeRecord())) << ToUtf8(format);
 }
@@ -177,33 +177,12 @@ TEST(CustomLayout, RendersEveryTokenOfAKnownRecord) {
   EXPECT_EQ(u"0000-00-00 00:00:00,000 hello", RenderWith(u"%date %time %msg", record));
 }
 
-TEST(RebuildLayoutFormat, WritesNormalisedTextThatCompilesToTheSameTokens) {
-  const auto rebuild = [](WStringView format) {
-    CompiledFormat compiled, again;
-    WString text;
-    EXPECT_RC(RC_OK, CompileLayoutFormat(format, &compiled));
-    EXPECT_RC(RC_OK, RebuildLayoutFormat(compiled, &text));
-    EXPECT_RC(RC_OK, CompileLayoutFormat(text, &again));
-    EXPECT_EQ(compiled, again) << ToUtf8(format);
-    return text;
-  };
-  EXPECT_EQ(u"%date [%msg] 100%%", rebuild(u"%DATE [%msg] 100%%"));
-  EXPECT_EQ(u"%%x%msg", rebuild(u"%x%Msg"));
-  EXPECT_EQ(u"%msgText", rebuild(u"%MsgText"));  // literal text keeps its case
-  EXPECT_EQ(u"a\nb", rebuild(u"a\\nb"));         // the line feed as it is
-  EXPECT_EQ(u"", rebuild(u""));
-  for (const WStringView format : {u"%%%msg%", u"%x%%y%%%%%Tid", u"\\\\n%%n\\", u"%pid%tid%product%svnrev",
-                                   u"%logger%severity%filename%line%buildnr 50% \\", u"%hostnam%e"}) {
-    rebuild(format);
-  }
-}
-
 TEST(CustomLayout, LoadConfigReplacesEverythingOrNothing) {
   CustomLayout layout(u"L");
   ASSERT_RC(
       RC_OK,
       layout.LoadConfig(*SectionFromText(
-          u"[L]\nLayoutType = Custom\nFormat = one %msg\nHeader = \"--- %msg \\\\n\"\nFooter = end\n")));
+          u"[L]\nLayoutType = Custom\nFormat = one %msg\nHeader = \"--- %msg \\\\n\"\nFooter = end\0x\n"sv)));
   WString out;
   ASSERT_RC(RC_OK, layout.Render(out, MakeRecord()));
   const char16_t* buffer = out.data();
@@ -229,22 +208,33 @@ TEST(CustomLayout, LoadConfigReplacesEverythingOrNothing) {
   EXPECT_EQ(u"kept", header);
 }
 
-TEST(CustomLayout, SavedSectionReadsBackThroughConfigurationText) {
-  CustomLayout original(u"myLayout");
-  ASSERT_RC(RC_OK, original.LoadConfig(
-                       *SectionFromText(u"[myLayout]\nLayoutType = Custom\nFormat = \"%DATE [%Msg] "
-                                        u"100%% %x\"\nHeader = \"Log start\"\nFooter = \"Log end; bye\"\n")));
-  ConfigDocument document;
-  ASSERT_RC(RC_OK, ExportLayoutSection(original, document));
-  MemoryLineSink sink;
-  ASSERT_RC(RC_OK, WriteDocument(document, sink));
-  EXPECT_NE(WString::npos, sink.Text().find(u"Format = \"%date [%msg] 100%% %%x\""));
-  const ConfigSectionRef section = SectionFromText(sink.Text());
-  CustomLayout copy(u"myLayout");
-  ASSERT_RC(RC_OK, copy.LoadConfig(*section));
-  EXPECT_EQ(original.Compiled(), copy.Compiled());
-  EXPECT_EQ(u"Log start", copy.Header());
-  EXPECT_EQ(u"Log end; bye", copy.Footer());
+// The saved format is normalised text that compiles to the same tokens, and
+// the saved section reads back through configuration text.
+TEST(CustomLayout, SavedSectionIsNormalisedAndReadsBackThroughConfigurationText) {
+  const auto save = [](WStringView format, WStringView keys = {}) {
+    const auto original = LayoutWithFormat(format, keys);
+    ConfigDocument document;
+    MemoryLineSink sink;
+    EXPECT_RC(RC_OK, ExportLayoutSection(*original, document));
+    EXPECT_RC(RC_OK, WriteDocument(document, sink));
+    CustomLayout copy(u"L");
+    EXPECT_RC(RC_OK, copy.LoadConfig(*SectionFromText(sink.Text())));
+    EXPECT_EQ(original->Compiled(), copy.Compiled()) << ToUtf8(format);
+    EXPECT_EQ(original->Header() + u"|" + original->Footer(), copy.Header() + u"|" + copy.Footer());
+    WString rebuilt;
+    EXPECT_RC(RC_OK, RebuildLayoutFormat(original->Compiled(), &rebuilt));
+    return rebuilt;
+  };
+  EXPECT_EQ(u"%date [%msg] 100%%",
+            save(u"%DATE [%msg] 100%%", u"Header = \"Log start\"\nFooter = \"Log end; bye\"\n"));
+  EXPECT_EQ(u"%%x%msg", save(u"%x%Msg"));
+  EXPECT_EQ(u"%msgText", save(u"%MsgText"));  // literal text keeps its case
+  EXPECT_EQ(u"a\\nb", save(u"a\\nb"));        // configuration text holds no line feed
+  EXPECT_EQ(u"", save(u""));
+  for (const WStringView format : {u"%%%msg%", u"%x%%y%%%%%Tid", u"\\\\n%%n\\", u"%pid%tid%product%svnrev",
+                                   u"%logger%severity%filename%line%buildnr_50%\\", u"%hostnam%e"}) {
+    save(format);
+  }
 
   // Empty header and footer are not written at all.
   ConfigSectionRef saved = std::make_shared<ConfigSection>();

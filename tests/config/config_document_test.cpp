@@ -84,7 +84,7 @@ TEST(SplitValueTest, TokensQuotesAndInlineComments) {
       {u"a\tb", u"a b", {u"a", u"b"}, u""},
       // A comma does not separate but makes the item need quotes.
       {u"x, y", uR"("x," y)", {u"x,", u"y"}, u""},
-      {uR"(a "")", u"a ", {u"a", u""}, u""},
+      {uR"(a "")", uR"(a "")", {u"a", u""}, u""},
       {uR"("a;b";c ; d)", u"a;b", {}, u"c ; d"},
       {uR"(v ;"unbalanced)", u"v", {}, uR"("unbalanced)"},
   };
@@ -115,6 +115,11 @@ TEST(QuoteValueTest, QuotesOnlyWhatWouldNotReadBackAsOneToken) {
       {uR"(C:\Program Files\a.log)", uR"("C:\Program Files\a.log")"},
       {uR"(he said "no"; then left)", uR"("he said \"no\"; then left")"},
       {u"\"", uR"("\"")"},
+      // A backslash run before a quote needs two more backslashes.
+      {uR"(\"a\\" b)", uR"("\\\"a\\\\" b")"},
+      // Quotes would make a final backslash escape the closing quote.
+      {uR"(C:\Logs\)", uR"(C:\Logs\)"},
+      {uR"(a,b\)", uR"(a,b\)"},
   };
   for (const auto& [text, quoted] : cases) {
     WString out;
@@ -124,6 +129,11 @@ TEST(QuoteValueTest, QuotesOnlyWhatWouldNotReadBackAsOneToken) {
     ASSERT_RC(RC_OK, SplitValue(out, &back)) << ToUtf8(out);
     EXPECT_EQ(KeyKind::kSingle, back.kind) << ToUtf8(text);
     EXPECT_EQ(text, back.value);
+  }
+  for (const WStringView text : {uR"(C:\My Logs\)", uR"("a"\)", uR"(a;\\)"}) {
+    WString out = u"untouched";
+    EXPECT_RC(RC_INVALID_DATA, QuoteValue(text, &out)) << ToUtf8(text);
+    EXPECT_EQ(u"untouched", out);
   }
 }
 

@@ -9,8 +9,9 @@
 // runs past the data.
 //
 // Checks, beyond "no crash": measuring, formatting into a large buffer and
-// into a small one agree on the size and the text; building a record gives
-// the same text.
+// into a small one agree on the size and the text, which holds no zero;
+// building a record gives the same text.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -96,6 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(zun::FormatWideTyped(large.data(), measured - 1, format.data(), cursor.Source(), &got) ==
           zun::RC_OK);
     Check(got == measured && large[measured - 1] == 0);
+    Check(std::find(large.begin(), large.end() - 1, u'\0') == large.end() - 1);  // zero-terminated text
 
     std::vector<char16_t> small(smallCapacity + 1, u'#');
     cursor.Rewind();

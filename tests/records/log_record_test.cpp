@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "core/logger_test_support.h"
 #include "platform/names.h"
@@ -115,6 +116,27 @@ TEST_F(LogRecordTest, StandardLineFillsInMissingParts) {
   const WString before = line;
   EXPECT_RC(RC_INVALID_TIME, FormatMessageLine(record, line));
   EXPECT_EQ(before, line) << "nothing appended";
+}
+
+// A zero that a format wrote or that a counted text holds ends that text.
+TEST_F(LogRecordTest, AZeroEndsEveryTextOfARecord) {
+  LogCall call;
+  call.message = u"a%cb";
+  test::ArgumentList source({Unsigned(0)});
+  ZunLogRecordView view{};
+  view.message = u"m\0n", view.messageLength = 3, view.fileId = u"f\0g", view.fileIdLength = 3;
+  view.revisionText = u"\0r", view.revisionTextLength = 2;
+  LogRecord records[3];
+  ASSERT_RC(RC_OK, BuildFromList(&records[0], 0, &call, 0));
+  ASSERT_RC(RC_OK,
+            BuildRecord(std::u16string_view(u"app\0x", 5), 0, kKeyLine, call, &source.face, &records[1]));
+  ASSERT_RC(RC_OK, BuildRecordFromView(u"v", 0, kKeyLine, view, &records[2]));
+  const std::vector<WString> expected[] = {
+      {u"app.net", u"a", u"", u""}, {u"app", u"a", u"", u""}, {u"v", u"m", u"f", u""}};
+  for (int i = 0; i < 3; ++i) {
+    const LogRecord& r = records[i];
+    EXPECT_EQ(expected[i], (std::vector<WString>{r.loggerName, r.message, r.fileId, r.revisionText})) << i;
+  }
 }
 
 TEST_F(LogRecordTest, LongMessagesAreStoredWholeAndTheListMovesOn) {

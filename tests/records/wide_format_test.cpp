@@ -78,15 +78,18 @@ TEST(WideFormatTest, TextConversionsAndDirectivesCopiedAsWritten) {
   EXPECT_EQ(u"[hi][(null)][  hi][hi  ][h][(nu]",
             Format(u"[%s][%s][%4s][%-4s][%.1s][%.3s]", u"hi", static_cast<const char16_t*>(nullptr), u"hi",
                    u"hi", u"hi", static_cast<const char16_t*>(nullptr)));
-  EXPECT_EQ(u"[abc][ ab][(null)][whole]",
-            Format(u"[%r][%3.2r][%r][%r]", counted, 3u, counted, 4u, static_cast<const char16_t*>(nullptr),
-                   0u, u"whole", UINT32_MAX));
+  // A counted text ends at a zero inside its count.
+  EXPECT_EQ(u"[abc][ ab][(null)][whole][x][p]",
+            Format(u"[%r][%3.2r][%r][%r][%r][%hr]", counted, 3u, counted, 4u,
+                   static_cast<const char16_t*>(nullptr), 0u, u"whole", UINT32_MAX, u"x\0y", 3u, "p\0q", 3u));
   EXPECT_EQ(
       u"[gr\u00FC\u00DF][  \u00FC][\U0001F600][\uFFFD!]",
       Format(u"[%hs][%3.1hs][%hs][%hs]", "gr\xC3\xBC\xC3\x9F", "\xC3\xBC", "\xF0\x9F\x98\x80", "\xC3!"));
   // Precision never splits a surrogate pair.
   EXPECT_EQ(u"[]", Format(u"[%.1hs]", "\xF0\x9F\x98\x80"));
   EXPECT_EQ(u"[A][  \u20AC][x][\u00E9]", Format(u"[%c][%3c][%hc][%hc]", u'A', u'\u20AC', 'x', 0xE9));
+  // A zero character ends the text; the arguments after it are still taken.
+  EXPECT_EQ(u"[ ", Format(u"[%2c]%d", 0, 5));
   // Directives it cannot use are copied as written.
   EXPECT_EQ(u"100% [%k] 5", Format(u"100%% [%k] %d", 5));
   EXPECT_EQ(u"tail %-5", Format(u"tail %-5"));
@@ -127,8 +130,11 @@ TEST(WideFormatTest, TypedArgumentsFollowTheirKind) {
                          Span(ZUN_ARG_BUFFER, bytes, 3), Span(ZUN_ARG_WIDE, u"abcdef"),
                          Span(ZUN_ARG_NARROW, "gr\xC3\xBC", 4), Signed(70000), Span(ZUN_ARG_WIDE, nullptr, 5),
                          Arg(9, 1)}));
-  EXPECT_EQ(u"[1   ][xy]",
-            FormatTyped(u"[%*d][%.*s]", {Signed(-4), Signed(1), Unsigned(2), Span(ZUN_ARG_WIDE, u"xyz", 3)}));
+  EXPECT_EQ(
+      u"[1   ][xy][u][n]",
+      FormatTyped(u"[%*d][%.*s][%s][%s]", {Signed(-4), Signed(1), Unsigned(2), Span(ZUN_ARG_WIDE, u"xyz", 3),
+                                           Span(ZUN_ARG_WIDE, u"u\0v", 3), Span(ZUN_ARG_NARROW, "n\0o", 3)}));
+  EXPECT_EQ(u"a", FormatTyped(u"a%cb%d", {Unsigned(0), Signed(1)}));  // all arguments still taken
   // A conversion without an argument stays as written; an argument without
   // a conversion, or of a kind the conversion cannot take, is refused.
   EXPECT_EQ(u"1 and %5s", FormatTyped(u"%d and %5s", {Signed(1)}));
