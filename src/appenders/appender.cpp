@@ -20,6 +20,11 @@ const LogRecord& EmptyRecord() {
 
 ResultCode Appender::Append(const LogRecord& record) noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
+  return AppendLocked(record);
+}
+
+ResultCode Appender::AppendLocked(const LogRecord& record) noexcept {
+  if (retired_) return RC_NOT_AVAILABLE;
   if (layout_ == nullptr) return RC_OK;
   if (record.severity < breakSeverity_) return RC_OK;
 
@@ -36,6 +41,22 @@ ResultCode Appender::Append(const LogRecord& record) noexcept {
     }
   }
   return WriteRecord(record, rendered_);
+}
+
+void Appender::AppendBatch(const LogRecord* const* records, std::size_t count,
+                           std::uint8_t* failed) noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (layout_ == nullptr) return;
+  collecting_ = CollectsLines();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (Failed(AppendLocked(*records[i]))) failed[i] = 1;
+  }
+  if (!collecting_) return;
+  collecting_ = false;
+  if (Succeeded(WriteCollected())) return;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (records[i]->severity >= breakSeverity_) failed[i] = 1;
+  }
 }
 
 ResultCode Appender::Open() noexcept {
@@ -63,6 +84,12 @@ ResultCode Appender::WriteDirect(WStringView text) noexcept {
 
 ResultCode Appender::Flush() noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
+  return Close();
+}
+
+ResultCode Appender::Retire() noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  retired_ = true;
   return Close();
 }
 

@@ -2,6 +2,8 @@
 // The base of every appender: it owns the lock and the open/close protocol
 // (header at open, the record's key record line first after an open through
 // Append, footer at close); subclasses supply the target through the hooks.
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
 
 #include "base/result_code.h"
@@ -35,6 +37,13 @@ class Appender {
   // could not be opened is tried again by the next record.
   ResultCode Append(const LogRecord& record) noexcept;
 
+  // Several records under one hold of the lock, each as Append would write
+  // it; failed[i] becomes 1 for each record that was lost (the others are
+  // left as they are). A target that collects lines (CollectsLines) takes
+  // the lines of the whole batch in one write; when that write fails, every
+  // record of the batch that was not dropped counts as lost.
+  void AppendBatch(const LogRecord* const* records, std::size_t count, std::uint8_t* failed) noexcept;
+
   // Opens the target and writes the layout's header. A failed open leaves the
   // appender closed; a failed header write leaves it opened.
   ResultCode Open() noexcept;
@@ -45,6 +54,12 @@ class Appender {
   // What flushing the log does to an appender: Close under the lock (footer
   // written, target closed); the next record reopens the target.
   ResultCode Flush() noexcept;
+
+  // Closes the target for good: every later record fails with
+  // RC_NOT_AVAILABLE. For process exit, which ends threads wherever they
+  // are: once this returned, no write of this appender is under way, so the
+  // end of the process cuts no line.
+  ResultCode Retire() noexcept;
 
   // Writes the layout's footer and closes the target when opened. A failed
   // footer write leaves the appender opened and the target open.
@@ -81,6 +96,12 @@ class Appender {
   virtual ResultCode WriteRecord(const LogRecord& record, WStringView text) noexcept;
   virtual ResultCode OpenTarget() noexcept;
   virtual ResultCode CloseTarget() noexcept;
+  // Whether Write may keep the lines of a batch and write them all in
+  // WriteCollected; the default writes each line at once. Write asks
+  // Collecting() to know which is wanted.
+  virtual bool CollectsLines() const noexcept { return false; }
+  virtual ResultCode WriteCollected() noexcept { return RC_OK; }
+  bool Collecting() const noexcept { return collecting_; }
 
   // The base part of the configuration: "BreakSeverity" read, or written
   // together with the section kind.
@@ -92,6 +113,8 @@ class Appender {
   static ResultCode CheckAppenderType(const ConfigSection& section, WStringView expected) noexcept;
 
  private:
+  ResultCode AppendLocked(const LogRecord& record) noexcept;
+
   mutable std::recursive_mutex lock_;
   AppenderOwner* const owner_;
   const WString name_;
@@ -99,6 +122,8 @@ class Appender {
   const Layout* layout_ = nullptr;
   Severity breakSeverity_ = kSeverityAll;
   bool opened_ = false;
+  bool collecting_ = false;  // only inside AppendBatch
+  bool retired_ = false;
   WString rendered_;  // reused from record to record
 };
 

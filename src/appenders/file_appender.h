@@ -33,15 +33,24 @@ class FileAppender : public FileAppenderBase {
   EncodingMode Encoding() const noexcept;
 
  protected:
-  FileAppender(AppenderOwner* owner, WString name, WString logDirectory, LogFileIo& io) noexcept
-      : FileAppenderBase(owner, std::move(name), std::move(logDirectory)), file_(io) {}
+  // `collectLines`: a batch of records goes to the file in one write. A
+  // subclass that acts on the file after each line (a size check) keeps the
+  // default.
+  FileAppender(AppenderOwner* owner, WString name, WString logDirectory, LogFileIo& io,
+               bool collectLines = false) noexcept
+      : FileAppenderBase(owner, std::move(name), std::move(logDirectory)),
+        file_(io),
+        collectLines_(collectLines) {}
 
   ResultCode Write(WStringView text) noexcept override;
+  bool CollectsLines() const noexcept override { return collectLines_; }
+  ResultCode WriteCollected() noexcept override;
   ResultCode OpenTarget() noexcept override;
   ResultCode CloseTarget() noexcept override;
 
  private:
   LogFile file_;  // guarded by the appender's lock
+  const bool collectLines_;
 };
 
 }  // namespace zun

@@ -49,35 +49,86 @@ ResultCode LogFile::Open(WStringView path) noexcept {
   return RC_OK;
 }
 
-ResultCode LogFile::Write(WStringView text) noexcept {
-  if (fd_ < 0) return RC_INVALID_HANDLE;
+ResultCode LogFile::EncodeLine(WStringView text, std::string& out) const noexcept {
+  const std::size_t before = out.size();
   try {
-    bytes_.clear();
     if (encoding_ == EncodingMode::kUtf16Le) {
-      AppendUtf16Le(text, bytes_);
-      AppendUtf16Le(u"\r\n", bytes_);
+      AppendUtf16Le(text, out);
+      AppendUtf16Le(u"\r\n", out);
     } else {
-      if (Failed(AppendUtf8FromUtf16(text, bytes_))) bytes_ = ToUtf8(text);
-      bytes_.append("\r\n");
+      if (Failed(AppendUtf8FromUtf16(text, out))) {
+        out.resize(before);
+        out += ToUtf8(text);
+      }
+      out.append("\r\n");
     }
+    return RC_OK;
   } catch (const std::bad_alloc&) {
+    out.resize(before);
     return RC_OUT_OF_MEMORY;
   }
+}
 
+ResultCode LogFile::Write(WStringView text) noexcept {
+  if (fd_ < 0) return RC_INVALID_HANDLE;
+  bytes_.clear();
+  const ResultCode rc = EncodeLine(text, bytes_);
+  if (Failed(rc)) return rc;
+  return AppendWithRetry(bytes_);
+}
+
+ResultCode LogFile::Keep(WStringView text) noexcept {
+  if (fd_ < 0) return RC_INVALID_HANDLE;
+  const ResultCode rc = EncodeLine(text, kept_);
+  if (Failed(rc)) return rc;
+  try {
+    keptEnds_.push_back(kept_.size());
+    return RC_OK;
+  } catch (const std::bad_alloc&) {
+    kept_.resize(keptEnds_.empty() ? 0 : keptEnds_.back());
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+ResultCode LogFile::WriteKept() noexcept {
+  ResultCode rc = RC_OK;
+  if (fd_ < 0) {
+    rc = kept_.empty() ? RC_OK : RC_INVALID_HANDLE;
+  } else if (!kept_.empty()) {
+    bool shortWrite = false;
+    rc = AppendOnce(kept_, &shortWrite);
+    if (shortWrite) {
+      // The part that landed is blank now; each line gets the chance Write
+      // gives it.
+      rc = RC_OK;
+      std::size_t start = 0;
+      for (const std::size_t end : keptEnds_) {
+        const ResultCode lineRc = AppendWithRetry(std::string_view(kept_).substr(start, end - start));
+        if (Failed(lineRc) && Succeeded(rc)) rc = lineRc;
+        start = end;
+      }
+    }
+  }
+  kept_.clear();
+  keptEnds_.clear();
+  return rc;
+}
+
+ResultCode LogFile::AppendWithRetry(std::string_view bytes) noexcept {
   bool shortWrite = false;
-  ResultCode rc = AppendOnce(&shortWrite);
+  ResultCode rc = AppendOnce(bytes, &shortWrite);
   if (!shortWrite) return rc;
-  rc = AppendOnce(&shortWrite);
+  rc = AppendOnce(bytes, &shortWrite);
   if (shortWrite) return RC_DISK_FULL;
   return rc;
 }
 
-ResultCode LogFile::AppendOnce(bool* shortWrite) noexcept {
+ResultCode LogFile::AppendOnce(std::string_view bytes, bool* shortWrite) noexcept {
   *shortWrite = false;
   std::size_t written = 0;
-  const ResultCode rc = io_->Write(fd_, bytes_.data(), bytes_.size(), &written);
+  const ResultCode rc = io_->Write(fd_, bytes.data(), bytes.size(), &written);
   if (Failed(rc)) return rc;
-  if (written == bytes_.size()) return RC_OK;
+  if (written == bytes.size()) return RC_OK;
   *shortWrite = true;
   BlankFragment(written);
   return RC_DISK_FULL;

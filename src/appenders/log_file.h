@@ -6,6 +6,8 @@
 // line.
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/result_code.h"
 #include "base/text.h"
@@ -49,6 +51,15 @@ class LogFile {
   // blanked without shifting later lines, so it is left as it landed.
   ResultCode Write(WStringView text) noexcept;
 
+  // Encodes `text` and CR LF after the lines kept so far, for WriteKept.
+  ResultCode Keep(WStringView text) noexcept;
+  // Appends the kept lines in one write and forgets them. When the file
+  // system takes only part, that part is blanked as Write does, then each
+  // line is written alone the way Write writes it; the first failure is
+  // returned.
+  ResultCode WriteKept() noexcept;
+  bool HasKept() const noexcept { return !kept_.empty(); }
+
   // Forces written lines to the device.
   ResultCode Flush() noexcept;
   // Cuts the file to length 0; the mark is not written again.
@@ -61,7 +72,9 @@ class LogFile {
   EncodingMode Encoding() const noexcept { return encoding_; }
 
  private:
-  ResultCode AppendOnce(bool* shortWrite) noexcept;
+  ResultCode EncodeLine(WStringView text, std::string& out) const noexcept;
+  ResultCode AppendWithRetry(std::string_view bytes) noexcept;
+  ResultCode AppendOnce(std::string_view bytes, bool* shortWrite) noexcept;
   void BlankFragment(std::size_t length) noexcept;
 
   LogFileIo* io_;
@@ -69,6 +82,8 @@ class LogFile {
   EncodingMode encoding_ = EncodingMode::kUndecided;
   std::string bytes_;  // the encoded line, reused from write to write
   std::string blank_;
+  std::string kept_;                   // lines for WriteKept
+  std::vector<std::size_t> keptEnds_;  // where each kept line ends
 };
 
 }  // namespace zun

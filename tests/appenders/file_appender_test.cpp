@@ -176,7 +176,9 @@ class ShortWriteIo : public LogFileIo {
   std::size_t cutAt = 0;
   int shortWrites = 0;    // how many writes to cut
   int refusedWrites = 0;  // then how many to refuse with ENOSPC's code
+  int writes = 0;
   ResultCode Write(int fd, const void* buffer, std::size_t length, std::size_t* written) noexcept override {
+    ++writes;
     if (shortWrites > 0) {
       --shortWrites;
       return LogFileIo::Write(fd, buffer, cutAt, written);
@@ -190,7 +192,7 @@ class ShortWriteIo : public LogFileIo {
   }
 };
 
-TEST_F(FileAppenderTest, PartOfALineThatLandedIsBlankedAndTheLineTriedOnceMore) {
+TEST_F(FileAppenderTest, PartOfALineOrBatchThatLandedIsBlankedAndItsLinesTriedOnceMore) {
   ShortWriteIo io;
   LogFile file(io);
   ASSERT_RC(RC_OK, file.Open(WidePath("short.log")));
@@ -210,10 +212,20 @@ TEST_F(FileAppenderTest, PartOfALineThatLandedIsBlankedAndTheLineTriedOnceMore) 
   io.shortWrites = 2;
   EXPECT_RC(RC_DISK_FULL, file.Write(u"twice"));
   ASSERT_RC(RC_OK, file.Write(u"after"));
+  // Kept lines go in one write; a cut one is blanked, then each line is
+  // written alone.
+  for (const char16_t* line : {u"k1", u"k2", u"k3"}) ASSERT_RC(RC_OK, file.Keep(line));
+  io.writes = 0;
+  ASSERT_RC(RC_OK, file.WriteKept());
+  EXPECT_EQ(1, io.writes);
+  for (const char16_t* line : {u"k4", u"k5"}) ASSERT_RC(RC_OK, file.Keep(line));
+  io.cutAt = 5;
+  io.shortWrites = 1;
+  ASSERT_RC(RC_OK, file.WriteKept());
   file.Close();
   EXPECT_EQ(
       "\xEF\xBB\xBF"
-      "before\r\n   \r\n\nkept\r\n \r\n \r\nafter\r\n",
+      "before\r\n   \r\n\nkept\r\n \r\n \r\nafter\r\nk1\r\nk2\r\nk3\r\n   \r\nk4\r\nk5\r\n",
       ReadFileBytes(PathOf("short.log")));
 
   // In UTF-16 the blank covers the piece in whole units.
