@@ -3,6 +3,7 @@
 #include <new>
 
 #include "appenders/layout.h"
+#include "base/lasting.h"
 #include "config/config_document.h"
 #include "records/log_record.h"
 
@@ -12,8 +13,8 @@ namespace {
 
 // Headers and footers travel as this record: every text empty, every number 0.
 const LogRecord& EmptyRecord() {
-  static const LogRecord empty{};
-  return empty;
+  static Lasting<const LogRecord> empty;
+  return *empty;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "appenders/appender.h"
 #include "appenders/appender_owner.h"
+#include "base/lasting.h"
 #include "config/config_document.h"
 #include "core/logger_tree.h"
 
@@ -17,8 +18,8 @@ namespace {
 constexpr std::uint32_t kRevisionFromText = 0xFFFFFFFFu;
 
 const SharedText& NoKeyRecordLine() {
-  static const SharedText none;
-  return none;
+  static Lasting<const SharedText> none;
+  return *none;
 }
 
 const char16_t* GetNameSlot(ZunLogger* self) {

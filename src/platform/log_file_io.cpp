@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "base/lasting.h"
 #include "platform/paths.h"
 
 namespace zun {
@@ -116,8 +117,8 @@ ResultCode LogFileIo::Close(int fd) noexcept {
 }
 
 LogFileIo& SystemLogFileIo() noexcept {
-  static LogFileIo io;
-  return io;
+  static Lasting<LogFileIo> io;
+  return *io;
 }
 
 }  // namespace zun

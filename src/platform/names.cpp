@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "base/lasting.h"
+
 namespace zun {
 
 namespace {
@@ -34,19 +36,19 @@ ResultCode GetHostName(WString* out) {
 }
 
 const WString& GetCachedHostName() {
-  static WString name;
+  static Lasting<WString> name;
   static std::atomic<bool> done{false};
   static std::mutex computing;
-  if (done.load(std::memory_order_acquire)) return name;
+  if (done.load(std::memory_order_acquire)) return *name;
   std::lock_guard<std::mutex> lock(computing);
   if (!done.load(std::memory_order_relaxed)) {
     WString computed;
     if (Succeeded(GetHostName(&computed))) {
-      name = std::move(computed);
+      *name = std::move(computed);
       done.store(true, std::memory_order_release);
     }
   }
-  return name;
+  return *name;
 }
 
 ResultCode GetAccountName(WString* out) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/lasting.h"
 #include "base/spin_lock.h"
 #include "platform/stream.h"
 #include "protect/base64.h"
@@ -28,7 +29,7 @@ constexpr std::size_t kTagDigits = 20;
 constexpr std::size_t kLengthDigits = 10;
 
 // Guards the process's one RSA key (in AppendPublicKeyForm), which is made on
-// first use and freed at exit; held through all blocks of one text.
+// first use and freed when the library is unloaded; held through all blocks of one text.
 constinit SpinLock gRsaLock;
 
 void AppendDecimal(WString& out, std::uint64_t value, std::size_t width) {
@@ -56,7 +57,8 @@ ResultCode MakeScrambledForm(WStringView text, WString& out) {
 
 // "b" and base64 of a zero byte followed by the RSA blocks of the payload.
 ResultCode AppendPublicKeyForm(const std::string& payload, WString& out) {
-  static RsaPublicKey key;
+  static Lasting<RsaPublicKey> lastingKey;
+  RsaPublicKey& key = *lastingKey;
   std::vector<std::uint8_t> blocks;
   {
     SpinLockGuard guard(gRsaLock);

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "base/lasting.h"
+
 #include "platform/names.h"
 #include "platform/process_info.h"
 #include "records/typed_arguments.h"
@@ -10,8 +12,8 @@
 namespace zun {
 
 const WString& LogRecord::KeyRecordLineText() const {
-  static const WString kNone;
-  return keyRecordLine ? *keyRecordLine : kNone;
+  static Lasting<const WString> none;
+  return keyRecordLine ? *keyRecordLine : *none;
 }
 
 namespace {
