@@ -3,6 +3,7 @@
 #include <new>
 
 #include "appenders/layout.h"
+#include "base/lasting.h"
 #include "config/config_document.h"
 #include "records/log_record.h"
 
@@ -12,14 +13,19 @@ namespace {
 
 // Headers and footers travel as this record: every text empty, every number 0.
 const LogRecord& EmptyRecord() {
-  static const LogRecord empty{};
-  return empty;
+  static Lasting<const LogRecord> empty;
+  return *empty;
 }
 
 }  // namespace
 
 ResultCode Appender::Append(const LogRecord& record) noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
+  return AppendLocked(record);
+}
+
+ResultCode Appender::AppendLocked(const LogRecord& record) noexcept {
+  if (retired_) return RC_NOT_AVAILABLE;
   if (layout_ == nullptr) return RC_OK;
   if (record.severity < breakSeverity_) return RC_OK;
 
@@ -55,6 +61,22 @@ ResultCode Appender::Append(const LogRecord& record) noexcept {
     }
   }
   return WriteRecord(record, rendered_);
+}
+
+void Appender::AppendBatch(const LogRecord* const* records, std::size_t count,
+                           std::uint8_t* failed) noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (layout_ == nullptr) return;
+  collecting_ = CollectsLines();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (Failed(AppendLocked(*records[i]))) failed[i] = 1;
+  }
+  if (!collecting_) return;
+  collecting_ = false;
+  if (Succeeded(WriteCollected())) return;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (records[i]->severity >= breakSeverity_) failed[i] = 1;
+  }
 }
 
 ResultCode Appender::Open() noexcept {
@@ -93,6 +115,12 @@ ResultCode Appender::Flush() noexcept {
 void Appender::CheckTarget() noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   if (opened_ && !targetMoved_) targetMoved_ = TargetMoved();
+}
+
+ResultCode Appender::Retire() noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  retired_ = true;
+  return Close();
 }
 
 ResultCode Appender::Close() noexcept {

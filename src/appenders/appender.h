@@ -2,6 +2,8 @@
 // The base of every appender: it owns the lock and the open/close protocol
 // (header at open, the record's key record line first after an open through
 // Append, footer at close); subclasses supply the target through the hooks.
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
 
 #include "base/result_code.h"
@@ -36,6 +38,13 @@ class Appender {
   // and the next record tries anew.
   ResultCode Append(const LogRecord& record) noexcept;
 
+  // Several records under one hold of the lock, each as Append would write
+  // it; failed[i] becomes 1 for each record that was lost (the others are
+  // left as they are). A target that collects lines (CollectsLines) takes
+  // the lines of the whole batch in one write; when that write fails, every
+  // record of the batch that was not dropped counts as lost.
+  void AppendBatch(const LogRecord* const* records, std::size_t count, std::uint8_t* failed) noexcept;
+
   // Opens the target and writes the layout's header. When either fails the
   // appender stays closed.
   ResultCode Open() noexcept;
@@ -53,6 +62,11 @@ class Appender {
   // written) and opened anew by the next record, under the lock, so no
   // target is ever closed under a writer.
   void CheckTarget() noexcept;
+  // Closes the target for good: every later record fails with
+  // RC_NOT_AVAILABLE. For process exit, which ends threads wherever they
+  // are: once this returned, no write of this appender is under way, so the
+  // end of the process cuts no line.
+  ResultCode Retire() noexcept;
 
   // Writes the layout's footer and closes the target when opened. A failed
   // footer write leaves the appender opened and the target open; a failed
@@ -93,6 +107,12 @@ class Appender {
   // True when the open target went away and should be opened anew; the
   // default: false. Called while opened, at most about once a second.
   virtual bool TargetMoved() noexcept;
+  // Whether Write may keep the lines of a batch and write them all in
+  // WriteCollected; the default writes each line at once. Write asks
+  // Collecting() to know which is wanted.
+  virtual bool CollectsLines() const noexcept { return false; }
+  virtual ResultCode WriteCollected() noexcept { return RC_OK; }
+  bool Collecting() const noexcept { return collecting_; }
 
   // The base part of the configuration. "BreakSeverity": a severity name,
   // any other text INFO, absent ALL. "EscapeLineBreaks": on for "true",
@@ -113,6 +133,7 @@ class Appender {
  private:
   // Closes the target without a footer; returns `failure`.
   ResultCode DropTarget(ResultCode failure) noexcept;
+  ResultCode AppendLocked(const LogRecord& record) noexcept;
 
   mutable std::recursive_mutex lock_;
   AppenderOwner* const owner_;
@@ -123,8 +144,10 @@ class Appender {
   bool escapeLineBreaks_ = false;
   bool opened_ = false;
   bool targetMoved_ = false;  // reopen before the next record
-  WString rendered_;          // reused from record to record
-  LogRecord escaped_;         // a record whose message lost its line breaks; reused
+  bool collecting_ = false;   // only inside AppendBatch
+  bool retired_ = false;
+  WString rendered_;   // reused from record to record
+  LogRecord escaped_;  // a record whose message lost its line breaks; reused
 };
 
 }  // namespace zun

@@ -15,8 +15,10 @@ struct LogRecord;
 class AppenderOwner {
  public:
   // Passes a record on to the logger's appenders (at once or through the
-  // asynchronous queue). Appenders never call it.
-  virtual ResultCode Dispatch(Logger* logger, const LogRecord& record) noexcept = 0;
+  // asynchronous queue). The owner may take the record's texts: the caller
+  // must not use it afterwards except to fill it anew. Appenders never call
+  // it.
+  virtual ResultCode Dispatch(Logger* logger, LogRecord&& record) noexcept = 0;
 
   // A file appender has rolled `path` into a backup or a dated name: the
   // owner starts compressing the older logs of that file's family. Called

@@ -11,7 +11,7 @@ namespace zun {
 ResultCode FileAppender::Create(AppenderOwner* owner, WStringView name, WStringView logDirectory,
                                 std::unique_ptr<FileAppender>* out) noexcept {
   try {
-    out->reset(new FileAppender(owner, WString(name), WString(logDirectory)));
+    out->reset(new FileAppender(owner, WString(name), WString(logDirectory), true));
     return RC_OK;
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;
@@ -44,8 +44,16 @@ EncodingMode FileAppender::Encoding() const noexcept {
 }
 
 ResultCode FileAppender::Write(WStringView text) noexcept {
+  if (Collecting()) return file_.Keep(text);
   const ResultCode rc = file_.Write(text);
   if (Failed(rc) || !ImmediateWriteHeld()) return rc;
+  return file_.Flush();
+}
+
+ResultCode FileAppender::WriteCollected() noexcept {
+  const bool any = file_.HasKept();
+  const ResultCode rc = file_.WriteKept();
+  if (Failed(rc) || !any || !ImmediateWriteHeld()) return rc;
   return file_.Flush();
 }
 

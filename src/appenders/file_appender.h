@@ -33,10 +33,15 @@ class FileAppender : public FileAppenderBase {
   EncodingMode Encoding() const noexcept;
 
  protected:
-  FileAppender(AppenderOwner* owner, WString name, WString logDirectory) noexcept
-      : FileAppenderBase(owner, std::move(name), std::move(logDirectory)) {}
+  // `collectLines`: a batch of records goes to the file in one write. A
+  // subclass that acts on the file after each line (a size check) keeps the
+  // default.
+  FileAppender(AppenderOwner* owner, WString name, WString logDirectory, bool collectLines = false) noexcept
+      : FileAppenderBase(owner, std::move(name), std::move(logDirectory)), collectLines_(collectLines) {}
 
   ResultCode Write(WStringView text) noexcept override;
+  bool CollectsLines() const noexcept override { return collectLines_; }
+  ResultCode WriteCollected() noexcept override;
   ResultCode OpenTarget() noexcept override;
   ResultCode CloseTarget() noexcept override;
   // The file's path names another file or none: moved or removed by another
@@ -45,6 +50,7 @@ class FileAppender : public FileAppenderBase {
 
  private:
   LogFile file_;  // guarded by the appender's lock
+  const bool collectLines_;
 };
 
 }  // namespace zun

@@ -1,5 +1,6 @@
 #include "appenders/log_file.h"
 
+#include <cerrno>
 #include <new>
 
 namespace zun {
@@ -31,37 +32,97 @@ ResultCode LogFile::Open(WStringView path) noexcept {
 
 bool LogFile::StillAtPath() const noexcept { return handle_.fd < 0 || LogFileStillAtPath(handle_); }
 
-ResultCode LogFile::Write(WStringView text) noexcept {
-  if (handle_.fd < 0) return RC_INVALID_HANDLE;
+ResultCode LogFile::EncodeLine(WStringView text, std::string& out) const noexcept {
+  const std::size_t before = out.size();
   try {
-    bytes_.clear();
     if (encoding_ == EncodingMode::kUtf16Le) {
-      AppendUtf16Le(text, bytes_);
-      AppendUtf16Le(u"\r\n", bytes_);
+      AppendUtf16Le(text, out);
+      AppendUtf16Le(u"\r\n", out);
     } else {
-      if (Failed(AppendUtf8FromUtf16(text, bytes_))) bytes_ = ToUtf8(text);
-      bytes_.append("\r\n");
+      if (Failed(AppendUtf8FromUtf16(text, out))) {
+        out.resize(before);
+        out += ToUtf8(text);
+      }
+      out.append("\r\n");
     }
+    return RC_OK;
   } catch (const std::bad_alloc&) {
+    out.resize(before);
     return RC_OUT_OF_MEMORY;
   }
+}
 
+ResultCode LogFile::Write(WStringView text) noexcept {
+  if (handle_.fd < 0) return RC_INVALID_HANDLE;
+  bytes_.clear();
+  const ResultCode rc = EncodeLine(text, bytes_);
+  if (Failed(rc)) return rc;
+  return AppendWithRetry(bytes_);
+}
+
+ResultCode LogFile::Keep(WStringView text) noexcept {
+  if (handle_.fd < 0) return RC_INVALID_HANDLE;
+  const ResultCode rc = EncodeLine(text, kept_);
+  if (Failed(rc)) return rc;
+  try {
+    keptEnds_.push_back(kept_.size());
+    return RC_OK;
+  } catch (const std::bad_alloc&) {
+    kept_.resize(keptEnds_.empty() ? 0 : keptEnds_.back());
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+ResultCode LogFile::WriteKept() noexcept {
+  ResultCode rc = RC_OK;
+  if (handle_.fd < 0) {
+    rc = kept_.empty() ? RC_OK : RC_INVALID_HANDLE;
+  } else if (!kept_.empty()) {
+    bool shortWrite = false;
+    rc = AppendOnce(kept_, &shortWrite);
+    if (shortWrite && rc != ResultFromErrno(EFBIG)) {
+      // The part that landed is blank now; each line gets the chance Write
+      // gives it.
+      rc = RC_OK;
+      std::size_t start = 0;
+      for (const std::size_t end : keptEnds_) {
+        const ResultCode lineRc = AppendWithRetry(std::string_view(kept_).substr(start, end - start));
+        if (Failed(lineRc) && Succeeded(rc)) rc = lineRc;
+        start = end;
+      }
+    }
+  }
+  kept_.clear();
+  keptEnds_.clear();
+  return rc;
+}
+
+ResultCode LogFile::AppendWithRetry(std::string_view bytes) noexcept {
+  bool shortWrite = false;
+  ResultCode rc = AppendOnce(bytes, &shortWrite);
+  // Cut short at the size limit: another try would start at the limit.
+  if (!shortWrite || rc == ResultFromErrno(EFBIG)) return rc;
+  rc = AppendOnce(bytes, &shortWrite);
+  if (shortWrite && rc != ResultFromErrno(EFBIG)) return RC_DISK_FULL;
+  return rc;
+}
+
+ResultCode LogFile::AppendOnce(std::string_view bytes, bool* shortWrite) noexcept {
+  *shortWrite = false;
   // Under a file size limit every write is guarded against SIGXFSZ, and the
   // limit is read again, so that lifting it ends the guard.
   if (sizeLimit_ != kNoFileSizeLimit) sizeLimit_ = FileSizeLimit();
-  for (int attempt = 0;; ++attempt) {
-    std::size_t written = 0;
-    const ResultCode rc =
-        AppendToLogFile(handle_.fd, bytes_.data(), bytes_.size(), &written, sizeLimit_ != kNoFileSizeLimit);
-    if (Failed(rc) || written == bytes_.size()) return rc;
-    std::uint64_t end = 0;
-    const bool endKnown = Succeeded(LogFileOffset(handle_.fd, &end));
-    if (endKnown) BlankFragment(written, end);
-    // Cut short at the size limit: another try would start at the limit.
-    if (handle_.regular) sizeLimit_ = FileSizeLimit();
-    if (endKnown && end >= sizeLimit_) return ResultFromErrno(EFBIG);
-    if (attempt == 1) return RC_DISK_FULL;
-  }
+  std::size_t written = 0;
+  const ResultCode rc =
+      AppendToLogFile(handle_.fd, bytes.data(), bytes.size(), &written, sizeLimit_ != kNoFileSizeLimit);
+  if (Failed(rc) || written == bytes.size()) return rc;
+  *shortWrite = true;
+  std::uint64_t end = 0;
+  const bool endKnown = Succeeded(LogFileOffset(handle_.fd, &end));
+  if (endKnown) BlankFragment(written, end);
+  if (handle_.regular) sizeLimit_ = FileSizeLimit();
+  if (endKnown && end >= sizeLimit_) return ResultFromErrno(EFBIG);
+  return RC_DISK_FULL;
 }
 
 void LogFile::BlankFragment(std::size_t length, std::uint64_t end) noexcept {

@@ -6,6 +6,8 @@
 // line.
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/result_code.h"
 #include "base/text.h"
@@ -56,6 +58,15 @@ class LogFile {
   // it landed.
   ResultCode Write(WStringView text) noexcept;
 
+  // Encodes `text` and CR LF after the lines kept so far, for WriteKept.
+  ResultCode Keep(WStringView text) noexcept;
+  // Appends the kept lines in one write and forgets them. When the file
+  // system takes only part, that part is blanked as Write does, then each
+  // line is written alone the way Write writes it; the first failure is
+  // returned.
+  ResultCode WriteKept() noexcept;
+  bool HasKept() const noexcept { return !kept_.empty(); }
+
   // Forces written lines to the device.
   ResultCode Flush() noexcept;
   // Cuts the file to length 0; the mark is not written again.
@@ -68,6 +79,10 @@ class LogFile {
   EncodingMode Encoding() const noexcept { return encoding_; }
 
  private:
+  ResultCode EncodeLine(WStringView text, std::string& out) const noexcept;
+  ResultCode AppendWithRetry(std::string_view bytes) noexcept;
+  // One append write; a part that landed short is blanked (*shortWrite set).
+  ResultCode AppendOnce(std::string_view bytes, bool* shortWrite) noexcept;
   // Overwrites the last `length` bytes before `end`, which this write put
   // there, with a blank line.
   void BlankFragment(std::size_t length, std::uint64_t end) noexcept;
@@ -77,6 +92,8 @@ class LogFile {
   std::uint64_t sizeLimit_ = kNoFileSizeLimit;  // RLIMIT_FSIZE as last read
   std::string bytes_;                           // the encoded line, reused from write to write
   std::string blank_;
+  std::string kept_;                   // lines for WriteKept
+  std::vector<std::size_t> keptEnds_;  // where each kept line ends
 };
 
 }  // namespace zun

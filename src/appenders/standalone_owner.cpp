@@ -2,7 +2,7 @@
 
 namespace zun {
 
-ResultCode StandaloneAppenderOwner::Dispatch(Logger*, const LogRecord&) noexcept { return RC_NOT_SUPPORTED; }
+ResultCode StandaloneAppenderOwner::Dispatch(Logger*, LogRecord&&) noexcept { return RC_NOT_SUPPORTED; }
 
 ResultCode StandaloneAppenderOwner::ReportRolledFile(WStringView path) noexcept {
   return compressor_.ReportRolledFile(path);

@@ -17,7 +17,7 @@ class StandaloneAppenderOwner final : public AppenderOwner {
   explicit StandaloneAppenderOwner(FileCompressionOps& ops = SystemFileCompressionOps()) : compressor_(ops) {}
 
   // This owner writes no records itself: RC_NOT_SUPPORTED.
-  ResultCode Dispatch(Logger* logger, const LogRecord& record) noexcept override;
+  ResultCode Dispatch(Logger* logger, LogRecord&& record) noexcept override;
   ResultCode ReportRolledFile(WStringView path) noexcept override;
   // This owner watches no configuration: RC_NOT_SUPPORTED.
   ResultCode WatchFolder(WStringView folder) noexcept override;

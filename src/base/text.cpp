@@ -88,8 +88,15 @@ constexpr char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x
 
 ResultCode AppendUtf8FromUtf16(WStringView text, std::string& out) {
   const std::size_t start = out.size();
-  out.reserve(start + text.size());
-  for (std::size_t i = 0; i < text.size();) {
+  // Log lines are mostly ASCII: copy the run of it with no per-unit call.
+  std::size_t ascii = 0;
+  while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+  out.resize(start + ascii);
+  char* to = out.data() + start;
+  for (std::size_t i = 0; i < ascii; ++i) to[i] = static_cast<char>(text[i]);
+  if (ascii == text.size()) return 0;
+  out.reserve(out.size() + (text.size() - ascii));
+  for (std::size_t i = ascii; i < text.size();) {
     char32_t cp;
     if (!NextFromUtf16(text, i, cp)) {
       out.resize(start);

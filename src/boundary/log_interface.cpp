@@ -1,6 +1,6 @@
-// The ILog table. Loggers and flushing reach the log system's tree; slots
-// that need configuration loading or the asynchronous worker answer
-// RC_NOT_SUPPORTED until the log system provides them.
+// The ILog table. Loggers, flushing and the asynchronous worker reach the
+// process's log system; slots that need configuration loading answer
+// RC_NOT_SUPPORTED until the log system provides it.
 #include <cstring>
 
 #include "boundary/log_library_object.h"
@@ -127,8 +127,18 @@ ResultCode Reserved(ILog*) { return RC_NOT_SUPPORTED; }
 
 std::uint32_t Release(ILog* self) { return ReleaseObject(ObjectOf(self)); }
 
-// No worker can have been started, so there is nothing to stop.
-void StopAsyncWorker(ILog*) {}
+ResultCode StartAsyncWorker(ILog* self) {
+  LogClient* client = nullptr;
+  const ResultCode rc = WithClient<&LogLibraryObject::primary>(self, &client);
+  if (Failed(rc)) return rc;
+  return client->system->StartAsyncWorker();
+}
+
+// Without a primary client this object never reached the log system.
+void StopAsyncWorker(ILog* self) {
+  LogClient* client = ObjectOf(self)->primary.load(std::memory_order_acquire);
+  if (client != nullptr) client->system->StopAsyncWorker();
+}
 
 constexpr ClientSlot P = &LogLibraryObject::primary;
 constexpr ClientSlot S = &LogLibraryObject::secondary;
@@ -173,7 +183,7 @@ const ILogVtbl kLogTable = {
     Reserved,
     SetFolders<P>,
     SetFolders<S>,
-    NeedsLogSystem<P>,  // StartAsyncWorker
+    StartAsyncWorker,
     StopAsyncWorker,
 };
 

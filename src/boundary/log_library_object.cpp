@@ -4,15 +4,17 @@
 #include <cstring>
 #include <new>
 
+#include "base/lasting.h"
 #include "boundary/object_list.h"
 
 namespace zun {
 
 namespace {
 
-// The object list and its lock. The list holds no references.
+// The object list and its lock. The list holds no references. The unload
+// code walks it after exit() has run the static destructors.
 std::mutex gListLock;
-PointerArray gObjects;  // guarded by gListLock
+Lasting<PointerArray> gObjects;  // guarded by gListLock
 std::atomic<bool> gShuttingDown{false};
 std::atomic<void (*)(LogLibraryObject*)> gDestroyObserver{nullptr};
 
@@ -69,7 +71,7 @@ void DestroyUnlisted(LogLibraryObject* object, bool freeMemory) {
 
 void Unlist(LogLibraryObject* object) {
   std::lock_guard<std::mutex> hold(gListLock);
-  gObjects.Remove(object);
+  gObjects->Remove(object);
 }
 
 void ModuleDestroy(ILogModule* self, std::uint8_t freeMemory) {
@@ -106,7 +108,7 @@ ResultCode CreateZunObject(const ZunGuid& classId, void** out) {
   if (Succeeded(rc)) rc = EnsureLogClient(object->secondary, &client);
   if (Succeeded(rc)) {
     std::lock_guard<std::mutex> hold(gListLock);
-    rc = gObjects.PushBack(object);
+    rc = gObjects->PushBack(object);
   }
   if (Failed(rc)) {
     DestroyUnlisted(object, true);
@@ -131,26 +133,28 @@ void DestroyObject(LogLibraryObject* object) { ModuleDestroy(&object->module, 1)
 
 void ObjectRegistry::ForEach(void (*visit)(LogLibraryObject*, void*), void* context) {
   std::lock_guard<std::mutex> hold(gListLock);
-  for (std::size_t i = 0; i < gObjects.Size(); ++i)
-    visit(static_cast<LogLibraryObject*>(gObjects[i]), context);
+  for (std::size_t i = 0; i < gObjects->Size(); ++i)
+    visit(static_cast<LogLibraryObject*>((*gObjects)[i]), context);
 }
 
 std::size_t ObjectRegistry::Count() {
   std::lock_guard<std::mutex> hold(gListLock);
-  return gObjects.Size();
+  return gObjects->Size();
 }
 
 std::size_t ObjectRegistry::Capacity() {
   std::lock_guard<std::mutex> hold(gListLock);
-  return gObjects.Capacity();
+  return gObjects->Capacity();
 }
 
 void ObjectRegistry::DestroyAllAtUnload() {
   // No other thread may call into the library now, so the list is read
   // without its lock; each destruction removes its own entry.
-  while (gObjects.Size() != 0) DestroyObject(static_cast<LogLibraryObject*>(gObjects.Back()));
+  while (gObjects->Size() != 0) DestroyObject(static_cast<LogLibraryObject*>(gObjects->Back()));
   gShuttingDown.store(true, std::memory_order_release);
 }
+
+void ObjectRegistry::ShutDownAtExit() { gShuttingDown.store(true, std::memory_order_release); }
 
 bool ObjectRegistry::ShuttingDown() { return gShuttingDown.load(std::memory_order_acquire); }
 

@@ -68,6 +68,9 @@ struct ObjectRegistry {
   // Unload: destroys every object left, last created first, then sets the
   // shutdown flag.
   static void DestroyAllAtUnload();
+  // Process exit: sets the shutdown flag and destroys nothing, since host
+  // threads may still use the objects.
+  static void ShutDownAtExit();
   static bool ShuttingDown();
   // Test seam: called with each object just before it is destroyed.
   static void SetDestroyObserver(void (*observer)(LogLibraryObject* object));

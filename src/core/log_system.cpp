@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/process_events.h"
 #include "protect/session_key.h"
 #include "records/protected_record.h"
 
@@ -10,12 +11,29 @@ namespace zun {
 namespace {
 
 std::mutex gSystemLock;
-LogSystem* gSystem = nullptr;  // guarded by gSystemLock
-std::uint32_t gHolders = 0;    // guarded by gSystemLock
+LogSystem* gSystem = nullptr;     // guarded by gSystemLock
+std::uint32_t gHolders = 0;       // guarded by gSystemLock
+bool gForkHandlersAdded = false;  // guarded by gSystemLock
+
+// The logger of the handler's own records, the overflow warning.
+constexpr char16_t kHandlerLoggerName[] = u"ASYNCHANDLER";
+constexpr std::uint16_t kHandlerClientMask = 1;
+
+// A child must not inherit the lock from a thread that was making the log
+// system. The lock comes before the handlers' locks, so this preparation is
+// added after theirs and runs before it.
+void LockSystemForFork() { gSystemLock.lock(); }
+void UnlockSystemAfterFork() { gSystemLock.unlock(); }
 
 }  // namespace
 
-LogSystem::LogSystem() : tree_(&dispatcher_), keyRecordLine_(std::make_shared<const WString>()) {}
+LogSystem::LogSystem() : keyRecordLine_(std::make_shared<const WString>()) {}
+
+LogSystem::~LogSystem() {
+  handler_.StopWorker();
+  (void)Flush();
+  dispatcher_.FinishCompressions();
+}
 
 ResultCode LogSystem::Start() {
   ResultCode rc = CreateSessionKey(sessionKey_);
@@ -29,7 +47,27 @@ ResultCode LogSystem::Start() {
     return RC_OUT_OF_MEMORY;
   }
   tree_.SetKeyRecordLine(keyRecordLine_);
-  return 0;
+
+  Logger* handlerLogger = nullptr;
+  rc = tree_.GetOrCreate(&handlerLogger, kHandlerClientMask, kHandlerLoggerName);
+  if (Failed(rc)) return rc;
+  return handler_.Create([](void* self) { static_cast<LogSystem*>(self)->ReloadChangedConfiguration(); },
+                         this, handlerLogger);
+}
+
+void LogSystem::StopAtExit() {
+  handler_.StopForGood();
+  {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
+    (void)LoggerTree::RetireTree(&tree_.Root());
+  }
+  dispatcher_.FinishCompressions();
+}
+
+void LogSystem::ReloadChangedConfiguration() {
+  // Connection point of configuration loading, which re-applies the loaded
+  // files whose last-write time changed. This log system loads no files yet,
+  // so there is nothing to re-apply.
 }
 
 ResultCode LogSystem::GetLogger(std::uint16_t clientMask, WStringView name, ZunLogger** out) {
@@ -52,6 +90,7 @@ ResultCode LogSystem::FindLogger(std::uint16_t clientMask, WStringView name, Zun
 
 ResultCode LogSystem::Flush() {
   std::lock_guard<std::recursive_mutex> hold(lock_);
+  handler_.Drain();
   return LoggerTree::FlushTree(&tree_.Root());
 }
 
@@ -67,6 +106,11 @@ ResultCode LogSystem::CopyLoadedFiles(std::vector<LoadedFile>* out) {
 
 ResultCode AcquireLogSystem(LogSystem** out) {
   std::lock_guard<std::mutex> hold(gSystemLock);
+  if (!gForkHandlersAdded) {
+    AsyncHandler::HandleForks();
+    AddForkHandlers(LockSystemForFork, UnlockSystemAfterFork, UnlockSystemAfterFork);
+    gForkHandlersAdded = true;
+  }
   if (gSystem == nullptr) {
     LogSystem* system = nullptr;
     try {
@@ -96,6 +140,17 @@ void ShutDownLogSystem() {
   delete gSystem;
   gSystem = nullptr;
   gHolders = 0;
+}
+
+void StopLogSystemAtExit() {
+  LogSystem* system;
+  {
+    std::lock_guard<std::mutex> hold(gSystemLock);
+    system = gSystem;
+  }
+  // At exit the log system is never freed, so it is used without the lock,
+  // which a fork would want after the handler's locks.
+  if (system != nullptr) system->StopAtExit();
 }
 
 }  // namespace zun

@@ -2,10 +2,10 @@
 // The process-wide log system that every log client shares. Created on the
 // first request, kept until the library is unloaded.
 //
-// It holds the logger tree, the synchronous dispatcher that serves it, the
-// session key with its key record line, and the set of configuration files
-// it has loaded. Configuration loading and the asynchronous worker join it
-// as they are built.
+// It holds the logger tree with the root and the "ASYNCHANDLER" logger, the
+// dispatcher that serves it, the asynchronous handler with its queue and
+// worker, the session key with its key record line, and the set of
+// configuration files it has loaded.
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -13,6 +13,7 @@
 
 #include "base/result_code.h"
 #include "base/text.h"
+#include "core/async_handler.h"
 #include "core/dispatcher.h"
 #include "core/logger_tree.h"
 
@@ -21,11 +22,15 @@ namespace zun {
 class LogSystem {
  public:
   LogSystem();
+  // Stops the worker, writing what is queued, flushes the tree and waits for
+  // the compressions started.
+  ~LogSystem();
   LogSystem(const LogSystem&) = delete;
   LogSystem& operator=(const LogSystem&) = delete;
 
-  // Makes the session key and the key record line; run once, before the
-  // log system is handed out.
+  // Makes the session key and the key record line, the "ASYNCHANDLER"
+  // logger (client mask 1) and the asynchronous handler, stopped; run once,
+  // before the log system is handed out.
   ResultCode Start();
 
   // The log system lock: tree changes, configuration, the loaded-file set.
@@ -37,10 +42,29 @@ class LogSystem {
   // As GetLogger for an existing logger only; *out is left alone when the
   // name does not resolve, and that is no failure.
   ResultCode FindLogger(std::uint16_t clientMask, WStringView name, ZunLogger** out);
-  // Flushes every appender of the tree. Takes the lock.
+  // Writes what is queued, then flushes every appender of the tree. Takes
+  // the lock.
   ResultCode Flush();
 
+  // The worker of the asynchronous handler. Neither takes the log system
+  // lock: the worker's change callback takes it, and stopping waits for the
+  // worker.
+  ResultCode StartAsyncWorker() { return handler_.StartWorker(); }
+  void StopAsyncWorker() { handler_.StopWorker(); }
+
+  // Process exit: the worker stops for good after writing what is queued,
+  // every appender of the tree is retired (Appender::Retire) and started
+  // compressions end. Nothing is freed: host threads still logging find
+  // everything in place, and their records fail with RC_NOT_AVAILABLE.
+  void StopAtExit();
+
+  // The handler's change callback: re-applies the loaded configuration files
+  // whose last-write time changed.
+  void ReloadChangedConfiguration();
+
   LoggerTree& Tree() { return tree_; }
+  AsyncHandler& Handler() { return handler_; }
+  Dispatcher& RecordDispatcher() { return dispatcher_; }
   const WString& KeyRecordLine() const { return *keyRecordLine_; }
 
   struct LoadedFile {
@@ -52,8 +76,9 @@ class LogSystem {
 
  private:
   std::recursive_mutex lock_;
-  Dispatcher dispatcher_;
-  LoggerTree tree_;  // after the dispatcher it writes through
+  AsyncHandler handler_;
+  Dispatcher dispatcher_{&handler_};
+  LoggerTree tree_{&dispatcher_};  // after the dispatcher it writes through
   std::vector<std::uint8_t> sessionKey_;
   std::shared_ptr<const WString> keyRecordLine_;
   std::vector<LoadedFile> loadedFiles_;
@@ -65,5 +90,7 @@ ResultCode AcquireLogSystem(LogSystem** out);
 void ReleaseLogSystem(LogSystem* system);
 // Destroys the log system at unload, whatever holds it.
 void ShutDownLogSystem();
+// LogSystem::StopAtExit on the process's log system, if there is one.
+void StopLogSystemAtExit();
 
 }  // namespace zun

@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <new>
+#include <utility>
 
 #include "appenders/appender.h"
 #include "appenders/appender_owner.h"
+#include "base/lasting.h"
 #include "config/config_document.h"
 #include "core/logger_tree.h"
 
@@ -16,8 +18,8 @@ namespace {
 constexpr std::uint32_t kRevisionFromText = 0xFFFFFFFFu;
 
 const SharedText& NoKeyRecordLine() {
-  static const SharedText none;
-  return none;
+  static Lasting<const SharedText> none;
+  return *none;
 }
 
 const char16_t* GetNameSlot(ZunLogger* self) {
@@ -180,6 +182,7 @@ Logger::~Logger() {
     delete at;
     at = up;
   }
+  delete spareRecord_.load(std::memory_order_acquire);
 }
 
 Logger* Logger::FromInterface(ZunLogger* face) noexcept {
@@ -212,20 +215,52 @@ const SharedText& Logger::KeyRecordLineForRecords() const noexcept {
   return keyRecordLine_ != nullptr ? *keyRecordLine_ : NoKeyRecordLine();
 }
 
-ResultCode Logger::Log(const LogCall& call, va_list* args) noexcept {
+// Holds the logger's spare record for one call, or a new one when another
+// thread has it; gives it back at the end (a second one is freed).
+class Logger::RecordLease {
+ public:
+  explicit RecordLease(std::atomic<LogRecord*>& spare) noexcept
+      : spare_(spare), record_(spare.exchange(nullptr, std::memory_order_acquire)) {
+    if (record_ == nullptr) record_ = new (std::nothrow) LogRecord();
+  }
+  ~RecordLease() {
+    if (record_ == nullptr) return;
+    // A text far longer than usual is not kept for every later call.
+    for (WString* text : {&record_->message, &record_->fileId, &record_->revisionText}) {
+      if (text->capacity() > kSpareTextLimit) WString().swap(*text);
+    }
+    LogRecord* expected = nullptr;
+    if (!spare_.compare_exchange_strong(expected, record_, std::memory_order_release)) delete record_;
+  }
+  RecordLease(const RecordLease&) = delete;
+  RecordLease& operator=(const RecordLease&) = delete;
+
+  LogRecord* get() const noexcept { return record_; }
+
+ private:
+  static constexpr std::size_t kSpareTextLimit = 4096;
+
+  std::atomic<LogRecord*>& spare_;
+  LogRecord* record_;
+};
+
+template <typename Arguments>
+ResultCode Logger::BuildAndDispatch(const LogCall& call, Arguments args) noexcept {
   if (dispatcher_ == nullptr) return RC_NOT_INITIALISED;
-  LogRecord record;
-  const ResultCode rc = BuildRecord(name_, Flags(), KeyRecordLineForRecords(), call, args, &record);
+  // The texts are assigned into the room of an earlier record, so a steady
+  // stream of calls allocates nothing for them.
+  RecordLease lease(spareRecord_);
+  LogRecord* record = lease.get();
+  if (record == nullptr) return RC_OUT_OF_MEMORY;
+  const ResultCode rc = BuildRecord(name_, Flags(), KeyRecordLineForRecords(), call, args, record);
   if (Failed(rc)) return rc;
-  return dispatcher_->Dispatch(this, record);
+  return dispatcher_->Dispatch(this, std::move(*record));
 }
 
+ResultCode Logger::Log(const LogCall& call, va_list* args) noexcept { return BuildAndDispatch(call, args); }
+
 ResultCode Logger::Log(const LogCall& call, ZunArgumentSource* args) noexcept {
-  if (dispatcher_ == nullptr) return RC_NOT_INITIALISED;
-  LogRecord record;
-  const ResultCode rc = BuildRecord(name_, Flags(), KeyRecordLineForRecords(), call, args, &record);
-  if (Failed(rc)) return rc;
-  return dispatcher_->Dispatch(this, record);
+  return BuildAndDispatch(call, args);
 }
 
 ResultCode Logger::LogRecords(ZunRecordSource* source, bool reverse) noexcept {
@@ -239,7 +274,7 @@ ResultCode Logger::LogRecords(ZunRecordSource* source, bool reverse) noexcept {
     if (Failed(rc)) return rc;
     rc = BuildRecordFromView(name_, Flags(), KeyRecordLineForRecords(), view, &record);
     if (Failed(rc)) return rc;
-    rc = dispatcher_->Dispatch(this, record);
+    rc = dispatcher_->Dispatch(this, std::move(record));
     if (Failed(rc)) return rc;
   }
   return RC_OK;

@@ -97,6 +97,10 @@ class Logger {
  private:
   friend class LoggerTree;
   friend struct LoggerWalk;
+  class RecordLease;
+
+  template <typename Arguments>
+  ResultCode BuildAndDispatch(const LogCall& call, Arguments args) noexcept;
 
   // Each table sits next to a pointer back to its logger, so a table
   // pointer leads to the logger without layout assumptions on Logger.
@@ -128,6 +132,9 @@ class Logger {
   AppenderOwner* const dispatcher_;
   std::vector<Appender*> appenders_;
   const SharedText* const keyRecordLine_;
+  // A record whose texts keep their room from call to call; null while a
+  // call has it.
+  std::atomic<LogRecord*> spareRecord_{nullptr};
 };
 
 }  // namespace zun

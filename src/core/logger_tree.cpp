@@ -1,5 +1,6 @@
 #include "core/logger_tree.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -180,12 +181,33 @@ ResultCode LoggerTree::WriteToAppenders(Logger* logger, const LogRecord& record)
   return RC_OK;
 }
 
-ResultCode LoggerTree::FlushTree(Logger* logger) noexcept {
+void LoggerTree::WriteBatchToAppenders(Logger* logger, const LogRecord** records, std::size_t count,
+                                       std::uint8_t* failed) noexcept {
+  for (Logger* at = logger; at != nullptr && count != 0; at = at->parent_) {
+    std::fill(failed, failed + count, std::uint8_t{0});
+    {
+      std::lock_guard<std::mutex> guard(at->lock_);
+      for (Appender* appender : at->appenders_) appender->AppendBatch(records, count, failed);
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (failed[i] == 0) records[kept++] = records[i];
+    }
+    count = kept;
+    if (!at->IsAdditive()) break;
+  }
+}
+
+ResultCode LoggerTree::FlushTree(Logger* logger) noexcept { return CloseTree(logger, &Appender::Flush); }
+
+ResultCode LoggerTree::RetireTree(Logger* logger) noexcept { return CloseTree(logger, &Appender::Retire); }
+
+ResultCode LoggerTree::CloseTree(Logger* logger, ResultCode (Appender::*close)() noexcept) noexcept {
   ResultCode firstFailure = RC_OK;
   LoggerWalk::PreOrder(logger, [&](Logger* at) {
     std::lock_guard<std::mutex> guard(at->lock_);
     for (Appender* appender : at->appenders_) {
-      const ResultCode rc = appender->Flush();
+      const ResultCode rc = (appender->*close)();
       if (Failed(rc)) {
         if (firstFailure == RC_OK) firstFailure = rc;
         break;

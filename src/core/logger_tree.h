@@ -70,10 +70,21 @@ class LoggerTree {
   // parent's appenders follow, up to the root.
   static ResultCode WriteToAppenders(Logger* logger, const LogRecord& record) noexcept;
 
+  // WriteToAppenders for several records of one logger at once: each
+  // appender takes them all under one hold of its lock (Appender::AppendBatch).
+  // A record that an appender of a logger lost goes no further up the tree,
+  // as with WriteToAppenders. `records` and `failed` (count entries each)
+  // are the caller's scratch space: both are overwritten.
+  static void WriteBatchToAppenders(Logger* logger, const LogRecord** records, std::size_t count,
+                                    std::uint8_t* failed) noexcept;
+
   // Flushes (closes) every appender of the subtree, each logger's appenders
   // in order until the first failure of that logger; every logger of the
   // subtree is visited. Returns the first failure.
   static ResultCode FlushTree(Logger* logger) noexcept;
+  // As FlushTree with Appender::Retire: no appender of the subtree writes
+  // again.
+  static ResultCode RetireTree(Logger* logger) noexcept;
 
   // Housekeeping: has every appender of the tree that `logger` belongs to
   // check that its target is still in place (Appender::CheckTarget). Runs on
@@ -92,6 +103,8 @@ class LoggerTree {
   static void ClearAppenders(Logger* logger) noexcept;
 
  private:
+  static ResultCode CloseTree(Logger* logger, ResultCode (Appender::*close)() noexcept) noexcept;
+
   SharedText keyRecordLine_;
   AppenderOwner* const dispatcher_;
   Logger root_;  // last: it points at the two members above

@@ -18,9 +18,11 @@ FileTime RealSystemTime() {
          static_cast<FileTime>(ts.tv_nsec) / 100;
 }
 
+// The coarse clock: milliseconds are all a tick count promises, and it
+// costs a few nanoseconds where the fine one costs tens.
 std::uint64_t RealTickCount() {
   timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
   return static_cast<std::uint64_t>(ts.tv_sec) * 1000ull + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000;
 }
 

@@ -7,6 +7,8 @@
 
 #include "platform/special_folders.h"
 
+#include "base/lasting.h"
+
 namespace zun {
 
 ResultCode GetHostName(WString* out) {
@@ -22,19 +24,19 @@ ResultCode GetHostName(WString* out) {
 }
 
 const WString& GetCachedHostName() {
-  static WString name;
+  static Lasting<WString> name;
   static std::atomic<bool> done{false};
   static std::mutex computing;
-  if (done.load(std::memory_order_acquire)) return name;
+  if (done.load(std::memory_order_acquire)) return *name;
   std::lock_guard<std::mutex> lock(computing);
   if (!done.load(std::memory_order_relaxed)) {
     WString computed;
     if (Succeeded(GetHostName(&computed))) {
-      name = std::move(computed);
+      *name = std::move(computed);
       done.store(true, std::memory_order_release);
     }
   }
-  return name;
+  return *name;
 }
 
 ResultCode GetAccountName(WString* out) {

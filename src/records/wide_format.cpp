@@ -435,10 +435,20 @@ void RenderInteger(const Directive& d, bool negative, std::uint64_t magnitude, S
   char16_t digits[24];
   std::size_t n = 0;
   if (!(d.precision == 0 && magnitude == 0)) {
-    do {
-      digits[sizeof digits / sizeof *digits - 1 - n++] = digitSet[magnitude % base];
-      magnitude /= base;
-    } while (magnitude != 0);
+    // Each base on its own path: a division by a constant is a multiply,
+    // by a variable a slow divide for every digit.
+    if (base == 10) {
+      do {
+        digits[sizeof digits / sizeof *digits - 1 - n++] = digitSet[magnitude % 10];
+        magnitude /= 10;
+      } while (magnitude != 0);
+    } else {
+      const unsigned shift = base == 16 ? 4 : 3;
+      do {
+        digits[sizeof digits / sizeof *digits - 1 - n++] = digitSet[magnitude & (base - 1)];
+        magnitude >>= shift;
+      } while (magnitude != 0);
+    }
   }
   const char16_t* first = digits + (sizeof digits / sizeof *digits - n);
 

@@ -214,7 +214,9 @@ TEST_F(FileAppenderTest, ExistingContentIsContinuedAsItStandsAndANewFileAppearsW
 std::size_t gCutAt = 0;
 int gShortWrites = 0;
 int gRefusedWrites = 0;
+int gWrites = 0;
 ssize_t ShortWrite(int fd, const void* buffer, size_t length) {
+  ++gWrites;
   if (gShortWrites > 0) {
     --gShortWrites;
     return write(fd, buffer, gCutAt);
@@ -227,7 +229,7 @@ ssize_t ShortWrite(int fd, const void* buffer, size_t length) {
   return write(fd, buffer, length);
 }
 
-TEST_F(FileAppenderTest, PartOfALineThatLandedIsBlankedAndTheLineTriedOnceMore) {
+TEST_F(FileAppenderTest, PartOfALineOrBatchThatLandedIsBlankedAndItsLinesTriedOnceMore) {
   test::FileCallsOverride faults;
   faults.calls.write = ShortWrite;
   faults.Install();
@@ -249,10 +251,20 @@ TEST_F(FileAppenderTest, PartOfALineThatLandedIsBlankedAndTheLineTriedOnceMore) 
   gShortWrites = 2;
   EXPECT_RC(RC_DISK_FULL, file.Write(u"twice"));
   ASSERT_RC(RC_OK, file.Write(u"after"));
+  // Kept lines go in one write; a cut one is blanked, then each line is
+  // written alone.
+  for (const char16_t* line : {u"k1", u"k2", u"k3"}) ASSERT_RC(RC_OK, file.Keep(line));
+  gWrites = 0;
+  ASSERT_RC(RC_OK, file.WriteKept());
+  EXPECT_EQ(1, gWrites);
+  for (const char16_t* line : {u"k4", u"k5"}) ASSERT_RC(RC_OK, file.Keep(line));
+  gCutAt = 5;
+  gShortWrites = 1;
+  ASSERT_RC(RC_OK, file.WriteKept());
   file.Close();
   EXPECT_EQ(
       "\xEF\xBB\xBF"
-      "before\r\n   \r\n\nkept\r\n \r\n \r\nafter\r\n",
+      "before\r\n   \r\n\nkept\r\n \r\n \r\nafter\r\nk1\r\nk2\r\nk3\r\n   \r\nk4\r\nk5\r\n",
       ReadFileBytes(PathOf("short.log")));
 
   // In UTF-16 the blank covers the piece in whole units.

@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "appenders/appender_fixtures.h"
 #include "boundary/log_library_object.h"
 #include "boundary/object_list.h"
 #include "support/test_support.h"
@@ -202,10 +203,52 @@ TEST(LogInterface, LoggersComeFromTheSharedTree) {
   EXPECT_EQ(made, found);
   EXPECT_EQ(WString(u"boundary.test"), found->vtbl->GetName(found));
   EXPECT_RC(RC_INVALID_LOGGER_NAME, first->vtbl->GetLogger(first, &made, u"has blank"));
-  // Nothing is configured, so flushing has no appender to fail.
-  EXPECT_RC(0u, first->vtbl->Flush(first));
   ZunReleaseLogObject(&id, first);
   ZunReleaseLogObject(&id, second);
+}
+
+class WorkerSlotsTest : public test::TempDirTest {};
+
+// The worker runs for the process: started through one object's primary
+// client, a flush through either client writes what is queued.
+TEST_F(WorkerSlotsTest, StartQueuesFlushOfEitherClientWritesAndStopEndsQueueing) {
+  const ZunGuid id = ZUN_LOG_INTERFACE_ID_1;
+  ILog* log = nullptr;
+  ZunLogger* logger = nullptr;
+  ASSERT_RC(0u, ZunGetLogObject(&id, &log));
+  ASSERT_RC(0u, log->vtbl->GetLogger(log, &logger, u"boundary.worker"));
+  LogSystem* system = ObjectOf(log)->primary.load()->system;
+  auto appender = test::MakeFileAppender(&system->RecordDispatcher(), Dir(), u"FileName = worker.log\n");
+  StandardLayout layout(std::u16string(u"standard"));
+  appender->AttachLayout(&layout);
+  ASSERT_RC(RC_OK, LoggerTree::AddAppender(Logger::FromInterface(logger), appender.get()));
+  // The logger's lines; each opening of the file also has the key record's.
+  const auto messages = [&] {
+    std::vector<std::string> found;
+    if (!std::filesystem::exists(PathOf("worker.log"))) return found;
+    for (const std::string& line : test::ReadLogLines(PathOf("worker.log"))) {
+      if (line.rfind("[boundary.worker] ", 0) == 0) found.push_back(line.substr(line.rfind(" MSG:") + 5));
+    }
+    return found;
+  };
+
+  ASSERT_RC(0u, log->vtbl->StartAsyncWorker(log));
+  EXPECT_TRUE(system->Handler().IsRunning());
+  const struct {
+    ZunResult (*flush)(ILog*);
+    const char16_t* message;
+  } flushes[] = {{log->vtbl->Flush, u"primary"}, {log->vtbl->FlushSecondary, u"secondary"}};
+  std::vector<std::string> expected;
+  for (const auto& step : flushes) {
+    ASSERT_RC(0u, ZunLogFormat(logger, ZUN_SEVERITY_WARN, u"slots.cpp", 1, ZUN_PROTECT_NONE, step.message));
+    ASSERT_RC(0u, step.flush(log));
+    expected.push_back(ToUtf8(step.message));
+    EXPECT_EQ(expected, messages());
+  }
+  log->vtbl->StopAsyncWorker(log);
+  EXPECT_FALSE(system->Handler().IsRunning());
+  LoggerTree::ClearAppenders(Logger::FromInterface(logger));
+  EXPECT_EQ(0u, log->vtbl->Release(log));
 }
 
 TEST(LogClient, RacingThreadsShareTheFirstInstalledClient) {

@@ -66,7 +66,7 @@ class RecordingAppender final : public Appender {
 // path does; once `okCount` records were kept (FailAfter) it fails instead.
 class PassThroughOwner final : public AppenderOwner {
  public:
-  ResultCode Dispatch(Logger* logger, const LogRecord& record) noexcept override {
+  ResultCode Dispatch(Logger* logger, LogRecord&& record) noexcept override {
     std::lock_guard<std::mutex> hold(lock_);
     if (records_.size() >= failAt_) return failure_;
     records_.push_back(record);
