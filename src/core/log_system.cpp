@@ -17,7 +17,13 @@ std::uint32_t gHolders = 0;    // guarded by gSystemLock
 
 LogSystem::LogSystem() : tree_(&dispatcher_), keyRecordLine_(std::make_shared<const WString>()) {}
 
-ResultCode LogSystem::Start() {
+ResultCode LogSystem::Start(WStringView configFolder, WStringView logFolder) {
+  try {
+    configFolder_.assign(configFolder);
+    logFolder_.assign(logFolder);
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
   ResultCode rc = CreateSessionKey(sessionKey_);
   if (Failed(rc)) return rc;
   WString line;
@@ -55,14 +61,15 @@ ResultCode LogSystem::Flush() {
   return LoggerTree::FlushTree(&tree_.Root());
 }
 
-ResultCode LogSystem::CopyLoadedFiles(std::vector<LoadedFile>* out) {
+ResultCode LogSystem::Reset() {
   std::lock_guard<std::recursive_mutex> hold(lock_);
-  try {
-    *out = loadedFiles_;
-  } catch (const std::bad_alloc&) {
-    return RC_OUT_OF_MEMORY;
-  }
-  return 0;
+  LoggerTree::FlushTree(&tree_.Root());
+  // No logger refers to an appender once the tree is reset, and every
+  // write in progress has left its logger's lock: the objects can go.
+  LoggerTree::ResetTree(&tree_.Root());
+  applied_.appenders.clear();
+  applied_.layouts.clear();
+  return ApplyDefaultConfiguration(*this);
 }
 
 ResultCode AcquireLogSystem(LogSystem** out) {
@@ -74,7 +81,7 @@ ResultCode AcquireLogSystem(LogSystem** out) {
     } catch (const std::bad_alloc&) {
       return RC_OUT_OF_MEMORY;
     }
-    const ResultCode rc = system->Start();
+    const ResultCode rc = system->Start(WStringView(), WStringView());
     if (Failed(rc)) {
       delete system;
       return rc;
