@@ -4,6 +4,7 @@
 #include <new>
 
 #include "config/config_value.h"
+#include "config/log_locations.h"
 #include "core/log_system.h"
 
 namespace zun {
@@ -29,8 +30,8 @@ void ValueText(const ConfigKey& key, WString* out) {
   }
 }
 
-// A copy of the section with every key single-valued and expanded, no
-// comments. Objects read only the copy.
+// A copy of the section with every key single-valued and its ${name}
+// variables expanded, no comments. Objects read only the copy.
 ResultCode CopySection(const ConfigSection& section, ConfigSectionRef* out) {
   ConfigSectionRef copy;
   ResultCode rc = ConfigSection::Create(section.Name(), &copy);
@@ -38,6 +39,8 @@ ResultCode CopySection(const ConfigSection& section, ConfigSectionRef* out) {
   WString value;
   for (const auto& [name, key] : section.Keys()) {
     ValueText(*key, &value);
+    rc = ExpandVariables(value, &value);
+    if (Failed(rc)) return rc;
     ConfigKeyRef single;
     rc = ConfigKey::Create(name, &single);
     if (Succeeded(rc)) rc = single->SetPlainValue(value);

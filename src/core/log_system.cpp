@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "config/log_locations.h"
 #include "protect/session_key.h"
 #include "records/protected_record.h"
 
@@ -81,7 +82,11 @@ ResultCode AcquireLogSystem(LogSystem** out) {
     } catch (const std::bad_alloc&) {
       return RC_OUT_OF_MEMORY;
     }
-    const ResultCode rc = system->Start(WStringView(), WStringView());
+    WString configFolder;
+    WString logFolder;
+    ResultCode rc = SharedLogFolder(&configFolder);
+    if (Succeeded(rc)) rc = StandardLogFolder(&logFolder);
+    if (Succeeded(rc)) rc = system->Start(configFolder, logFolder);
     if (Failed(rc)) {
       delete system;
       return rc;

@@ -1,6 +1,8 @@
 // Applying configuration documents to a log system: numbers, appender name
 // lists, every failure code, reuse by name, and reconfiguration while other
 // threads log.
+#include <unistd.h>
+
 #include <atomic>
 #include <barrier>
 #include <thread>
@@ -74,11 +76,17 @@ TEST_F(LogSystemTest, EachBrokenSectionGivesItsCode) {
       {u"[a]\nType = Appender\nAppenderType = Syslog\n", RC_APPENDER_TYPE_MISMATCH},
       {u"[a]\nType = Appender\nAppenderType = SharedFile\nFileName = x.log\n", RC_APPENDER_TYPE_MISMATCH},
       {u"[my logger]\nSeverity = WARN\n", RC_INVALID_LOGGER_NAME},
+      // Every value is expanded before anything is configured.
+      {u"[a]\nType = Appender\nAppenderType = Null\n[b]\nType = Appender\nAppenderType = ${nothing}\n",
+       RC_INVALID_DATA},
   };
   for (const auto& c : cases) {
     LogSystem system;
     ASSERT_RC(RC_OK, system.Start(folder_, folder_));
     EXPECT_RC(c.rc, ApplySourceText(system, WString(kStandardLayout) + c.text, folder_)) << ToUtf8(c.text);
+    if (c.rc == RC_INVALID_DATA) {
+      EXPECT_EQ(0u, system.Applied().appenders.count(u"a"));
+    }
   }
 }
 
@@ -168,18 +176,19 @@ TEST_F(LogSystemTest, RootSectionSetsTheQueueBound) {
 }
 
 TEST_F(LogSystemTest, ConfiguredFileAppendersWriteThroughTheirLayouts) {
-  ASSERT_RC(RC_OK, Apply(WString(kStandardLayout) +
-                         u"[brief]\nType = Layout\nLayoutType = Custom\nFormat = %severity [%logger] %msg\n"
-                         u"[file]\nType = Appender\nAppenderType = File\nFileName = out.log\nLayout = brief\n"
-                         u"[errors]\nType = Appender\nAppenderType = File\nFileName = sub/errors.log\n"
-                         u"Layout = brief\nBreakSeverity = ERROR\n"
-                         u"[app]\nAddAppenders = file\n"
-                         u"[app.db]\nAddAppenders = errors\n"));
+  ASSERT_RC(RC_OK,
+            Apply(WString(kStandardLayout) +
+                  u"[brief]\nType = Layout\nLayoutType = Custom\nFormat = %severity [%logger] %msg\n"
+                  u"[file]\nType = Appender\nAppenderType = File\nFileName = out-${pid}.log\nLayout = brief\n"
+                  u"[errors]\nType = Appender\nAppenderType = File\nFileName = sub/errors.log\n"
+                  u"Layout = brief\nBreakSeverity = ERROR\n"
+                  u"[app]\nAddAppenders = file\n"
+                  u"[app.db]\nAddAppenders = errors\n"));
   EXPECT_RC(RC_OK, Log(u"app.db", u"first"));
   EXPECT_RC(RC_OK, Log(u"app", u"second"));
   EXPECT_RC(RC_OK, system_.Flush());
   EXPECT_EQ((std::vector<std::string>{"WARN [app.db] first", "WARN [app] second"}),
-            test::ReadLogLines(PathOf("out.log")));
+            test::ReadLogLines(PathOf("out-" + std::to_string(getpid()) + ".log")));
   EXPECT_FALSE(std::filesystem::exists(PathOf("sub/errors.log")));
 }
 
