@@ -3,6 +3,7 @@
 #include <mutex>
 #include <new>
 
+#include "config/config_number.h"
 #include "config/config_value.h"
 #include "config/log_locations.h"
 #include "core/log_system.h"
@@ -216,32 +217,7 @@ class DocumentApplier {
   SectionList loggers_;
 };
 
-int DigitValue(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'z') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'Z') return c - u'A' + 10;
-  return 99;
-}
-
 }  // namespace
-
-ResultCode ParseNumber32(WStringView text, std::uint32_t* value) noexcept {
-  if (value == nullptr) return RC_INVALID_PARAMETER;
-  if (!text.empty() && text.front() == u'-') return RC_INVALID_PARAMETER;
-  std::uint64_t base = 10;
-  if (text.size() >= 3 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  std::uint64_t number = 0;
-  for (const char16_t c : text) {
-    const auto digit = static_cast<std::uint64_t>(DigitValue(c));
-    if (digit >= base || number > (UINT64_MAX - digit) / base) break;
-    number = number * base + digit;
-  }
-  *value = static_cast<std::uint32_t>(number);
-  return RC_OK;
-}
 
 ResultCode SplitAppenderNames(WStringView value, std::vector<WString>* names) noexcept {
   try {

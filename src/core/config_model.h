@@ -31,13 +31,6 @@ inline constexpr WStringView kDefaultLayoutName = u"defaultLayout";
 // "MaxQueueSize".
 inline constexpr std::uint32_t kDefaultMaxQueueSize = 0x2000000;
 
-// The lenient number of configuration values: empty is 0; a leading "-" is
-// RC_INVALID_PARAMETER; "0x"/"0X" followed by at least one character reads
-// base 16, anything else base 10. Digits ("0"-"9", then letters for 10 and
-// up) are taken until one is not a digit of the base or would carry the
-// value past 64 bits; the low 32 bits of what was read are the result.
-ResultCode ParseNumber32(WStringView text, std::uint32_t* value) noexcept;
-
 // An appender name list: cut at every "," and ";", each piece trimmed, an
 // empty piece being a name too. Blanks do not separate names.
 ResultCode SplitAppenderNames(WStringView value, std::vector<WString>* names) noexcept;

@@ -1,4 +1,4 @@
-// Applying configuration documents: lenient numbers, every failure code,
+// Applying configuration documents: every failure code,
 // objects built and reused by name, the exported text, and reconfiguration
 // while other threads log.
 #include <unistd.h>
@@ -16,30 +16,6 @@ namespace {
 using test::LogSystemTest;
 
 constexpr WStringView kLayout = u"[defaultLayout]\nType = Layout\nLayoutType = Standard\n";
-
-TEST(ParseNumber32, ReadsLenientDecimalAndHexadecimal) {
-  const struct {
-    const char16_t* text;
-    ResultCode rc;
-    std::uint32_t value;
-  } cases[] = {
-      {u"", RC_OK, 0},
-      {u"100 entries", RC_OK, 100},
-      {u"abc", RC_OK, 0},
-      {u"0x100", RC_OK, 256},
-      {u"0X1fG", RC_OK, 31},
-      {u"0x", RC_OK, 0},
-      {u"4294967297", RC_OK, 1},
-      {u"-1", RC_INVALID_PARAMETER, 7},
-      // A digit that would carry past 64 bits ends the number: 1844674407370955161.
-      {u"18446744073709551616", RC_OK, 0x99999999u},
-  };
-  for (const auto& c : cases) {
-    std::uint32_t value = 7;
-    EXPECT_RC(c.rc, ParseNumber32(c.text, &value)) << ToUtf8(c.text);
-    EXPECT_EQ(c.value, value) << ToUtf8(c.text);
-  }
-}
 
 // Each text fails with its code; "zz", an appender configured after every
 // appender and layout of the texts, is built only when the failure comes
