@@ -58,7 +58,11 @@ ResultCode Appender::Open() noexcept {
 
 ResultCode Appender::WriteDirect(WStringView text) noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  return WriteRecord(EmptyRecord(), text);
+  const bool outer = directWrite_;
+  directWrite_ = true;
+  const ResultCode rc = WriteRecord(EmptyRecord(), text);
+  directWrite_ = outer;
+  return rc;
 }
 
 ResultCode Appender::Flush() noexcept {
@@ -82,6 +86,13 @@ ResultCode Appender::Close() noexcept {
       return RC_OUT_OF_MEMORY;
     }
   }
+  const ResultCode rc = CloseTarget();
+  if (Succeeded(rc)) opened_ = false;
+  return rc;
+}
+
+ResultCode Appender::CloseWithoutFooter() noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
   const ResultCode rc = CloseTarget();
   if (Succeeded(rc)) opened_ = false;
   return rc;

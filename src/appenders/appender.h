@@ -82,6 +82,14 @@ class Appender {
   virtual ResultCode OpenTarget() noexcept;
   virtual ResultCode CloseTarget() noexcept;
 
+  // Closes the target without the footer, for a target that another writer
+  // has already ended (a log rolled away by another process).
+  ResultCode CloseWithoutFooter() noexcept;
+
+  // True while WriteDirect writes a header or footer line: such lines are
+  // written as they come, never the reason for a roll.
+  bool InDirectWrite() const noexcept { return directWrite_; }
+
   // The base part of the configuration: "BreakSeverity" read, or written
   // together with the section kind.
   ResultCode LoadBaseConfig(const ConfigSection& section) noexcept;
@@ -99,6 +107,7 @@ class Appender {
   const Layout* layout_ = nullptr;
   Severity breakSeverity_ = kSeverityAll;
   bool opened_ = false;
+  bool directWrite_ = false;
   WString rendered_;  // reused from record to record
 };
 

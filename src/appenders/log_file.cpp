@@ -113,6 +113,11 @@ void LogFile::BlankFragment(std::size_t length) noexcept {
   if (Failed(io_->SetAppendMode(fd_, true))) Close();
 }
 
+ResultCode LogFile::Size(std::uint64_t* size) noexcept {
+  if (fd_ < 0) return RC_INVALID_HANDLE;
+  return io_->Size(fd_, size);
+}
+
 ResultCode LogFile::Flush() noexcept {
   if (fd_ < 0) return RC_INVALID_HANDLE;
   return io_->SyncData(fd_);

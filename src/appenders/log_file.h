@@ -49,6 +49,11 @@ class LogFile {
   // blanked without shifting later lines, so it is left as it landed.
   ResultCode Write(WStringView text) noexcept;
 
+  // The size of the open file as the file system has it now.
+  ResultCode Size(std::uint64_t* size) noexcept;
+  // The bytes the last successful Write appended.
+  std::size_t LastWriteBytes() const noexcept { return bytes_.size(); }
+
   // Forces written lines to the device.
   ResultCode Flush() noexcept;
   // Cuts the file to length 0; the mark is not written again.
@@ -58,6 +63,8 @@ class LogFile {
   ResultCode Close() noexcept;
 
   bool IsOpen() const noexcept { return fd_ >= 0; }
+  // The open file's descriptor, -1 while closed; for reading its facts only.
+  int Descriptor() const noexcept { return fd_; }
   EncodingMode Encoding() const noexcept { return encoding_; }
 
  private:
