@@ -109,7 +109,8 @@ ResultCode StandardLogFolder(WString* out) {
   // The folder keeps the permissions it is made with: there is no access
   // list to extend on this system.
   rc = CreateDirectoryTree(path);
-  if (Failed(rc) && rc != RC_ALREADY_EXISTS) return rc;
+  // A file in the way gives the same code as the folder itself.
+  if (Failed(rc) && (rc != RC_ALREADY_EXISTS || !DirectoryExists(path))) return rc;
   out->swap(path);
   return RC_OK;
 }

@@ -27,7 +27,8 @@ ResultCode GetLogLocation(std::uint32_t kind, WStringView user, WStringView firs
 
 // The per-user log folder (<local data>/Zun/log/tower17), created with its
 // missing parents; a folder that exists already is a success. Codes: those
-// of GetLogLocation, or the creation's failure (nothing is left created).
+// of GetLogLocation, or the creation's failure (nothing is left created);
+// RC_ALREADY_EXISTS when a file stands where the folder or a parent should.
 ResultCode StandardLogFolder(WString* out);
 
 // The machine-wide folder <common data>/Zun/log/tower17 when it is a
