@@ -36,7 +36,7 @@ ResultCode LogSystem::Start(WStringView configFolder, WStringView logFolder) {
     return RC_OUT_OF_MEMORY;
   }
   tree_.SetKeyRecordLine(keyRecordLine_);
-  return 0;
+  return ApplyDefaultConfiguration(*this);
 }
 
 ResultCode LogSystem::GetLogger(std::uint16_t clientMask, WStringView name, ZunLogger** out) {

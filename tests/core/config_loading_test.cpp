@@ -58,5 +58,32 @@ TEST_F(LogSystemTest, LoadedFilesAreRecordedOnceAndReloaded) {
   EXPECT_EQ(kSeverityDebug, ThresholdOf(u"two"));
 }
 
+TEST_F(LogSystemTest, TheDefaultConfigurationRollsCommonLogUntilAHostReplacesIt) {
+  EXPECT_EQ(kSeverityInfo, ThresholdOf(u"root"));
+  ZunLogger* app = Get(u"app");
+  const WString line(1000, u'x');
+  for (int i = 0; i < 1030; ++i) ASSERT_RC(RC_OK, Log(app, line));  // past 1024000 bytes once
+  EXPECT_TRUE(std::filesystem::exists(PathOf("common.log.1")));
+  EXPECT_FALSE(std::filesystem::exists(PathOf("common.log.2")));
+
+  // The rolling appender is found by name, and refuses to become a console.
+  EXPECT_RC(RC_APPENDER_TYPE_MISMATCH,
+            Apply(u"[defaultFileAppender]\nType = Appender\nAppenderType = Console\n"));
+  ASSERT_RC(RC_OK, Apply(u"[mine]\nType = Appender\nAppenderType = File\nFileName = mine.log\n"
+                         u"[root]\nAddAppenders = mine\n"));
+  const auto size = std::filesystem::file_size(PathOf("common.log"));
+  ASSERT_RC(RC_OK, Log(app, u"to mine"));
+  ASSERT_RC(RC_OK, system_.Flush());
+  EXPECT_EQ(size, std::filesystem::file_size(PathOf("common.log")));
+  EXPECT_EQ(1u, test::ReadLogLines(PathOf("mine.log")).size());
+
+  ASSERT_RC(RC_OK, system_.Reset());
+  EXPECT_EQ("defaultFileAppender", AppendersOf(u"root"));
+  EXPECT_EQ(0u, system_.Applied().appenders.count(u"mine"));
+  ASSERT_RC(RC_OK, Log(app, u"after reset"));
+  EXPECT_RC(RC_OK, system_.Flush());
+  EXPECT_NE(std::string::npos, test::ReadFileBytes(PathOf("common.log")).find("MSG:after reset"));
+}
+
 }  // namespace
 }  // namespace zun

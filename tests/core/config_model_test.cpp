@@ -135,7 +135,8 @@ TEST_F(LogSystemTest, ReconfiguringWhileLoggingLosesNoRecord) {
                          u"[plain]\nType = Layout\nLayoutType = Custom\nFormat = %msg\n"
                          u"[a]\nType = Appender\nAppenderType = File\nFileName = a.log\nLayout = plain\n"
                          u"[b]\nType = Appender\nAppenderType = File\nFileName = b.log\nLayout = plain\n";
-  const WString texts[2] = {common + u"[w]\nAddAppenders = a\n", common + u"[w]\nAddAppenders = b\n"};
+  const WString texts[2] = {common + u"[w]\nAdditive = no\nAddAppenders = a\n",
+                            common + u"[w]\nAdditive = no\nAddAppenders = b\n"};
   ASSERT_RC(RC_OK, Apply(texts[0]));
   std::atomic<unsigned> running{kThreads};
   std::barrier start(kThreads + 1);
