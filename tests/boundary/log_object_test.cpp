@@ -8,7 +8,6 @@
 
 #include "boundary/log_library_object.h"
 #include "boundary/object_list.h"
-#include "config/log_locations.h"
 #include "support/test_support.h"
 #include "zunlogx/zunlogx.h"
 
@@ -225,46 +224,6 @@ TEST(LogInterface, LoggersComeFromTheSharedTree) {
   EXPECT_RC(0u, first->vtbl->Flush(first));
   ZunReleaseLogObject(&id, first);
   ZunReleaseLogObject(&id, second);
-}
-
-// A client keeps its first log folder and its latest configuration folder;
-// setting the log folder deletes the temporary files left in it.
-TEST(LogInterface, ClientFoldersFollowTheirRules) {
-  const std::filesystem::path logs = kFolders / "logs";
-  std::filesystem::create_directories(logs);
-  for (const char* name : {"zun-1.tmp", "kept.tmp"}) test::WriteFileBytes(logs / name, "x");
-  const ZunGuid id = ZUN_LOG_INTERFACE_ID_2;
-  ILog* log = nullptr;
-  ASSERT_RC(0u, ZunGetLogObject(&id, &log));
-  const ILogVtbl* t = log->vtbl;
-  auto folder = [&](auto get, std::uint32_t capacity = 511, ResultCode rc = 0u) {
-    char16_t buffer[512] = {u'x'};
-    std::uint32_t size = 0;
-    EXPECT_RC(rc, get(log, buffer, capacity, &size));
-    return ToUtf8(buffer) + ":" + std::to_string(size);
-  };
-  ASSERT_RC(0u, t->SetFolders(log, u"first", ToUtf16(logs.string()).c_str()));
-  EXPECT_FALSE(std::filesystem::exists(logs / "zun-1.tmp"));
-  EXPECT_TRUE(std::filesystem::exists(logs / "kept.tmp"));
-  ASSERT_RC(0u, t->SetFolders(log, nullptr, u"/elsewhere"));
-  EXPECT_EQ("first:6", folder(t->GetConfigurationFolder));
-  ASSERT_RC(0u, t->SetConfigurationFolder(log, u"next"));
-  EXPECT_EQ(ToUtf16(logs.string()), ObjectOf(log)->primary.load()->logFolder);
-  EXPECT_EQ("next:5", folder(t->GetConfigurationFolder, 4));
-  EXPECT_EQ("x:5", folder(t->GetConfigurationFolder, 3, RC_INSUFFICIENT_BUFFER));
-
-  // The first text of a client without folders sets "." and the standard
-  // log folder; the standard configuration folder is the shared one.
-  EXPECT_RC(0u, t->ApplyConfigurationTextSecondary(log, u"[boundary.secondary]\n"));
-  EXPECT_EQ(".:2", folder(t->GetConfigurationFolderSecondary));
-  WString standard, shared;
-  ASSERT_RC(0u, StandardLogFolder(&standard));
-  EXPECT_EQ(standard, ObjectOf(log)->secondary.load()->logFolder);
-  ASSERT_RC(0u, SharedLogFolder(&shared));
-  EXPECT_RC(0u, t->UseStandardConfigurationFolderSecondary(log));
-  EXPECT_EQ(ToUtf8(shared) + ":" + std::to_string(shared.size() + 1),
-            folder(t->GetConfigurationFolderSecondary));
-  ZunReleaseLogObject(&id, log);
 }
 
 TEST(LogClient, RacingThreadsShareTheFirstInstalledClient) {

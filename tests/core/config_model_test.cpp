@@ -15,8 +15,6 @@ namespace {
 
 using test::LogSystemTest;
 
-constexpr WStringView kLayout = u"[defaultLayout]\nType = Layout\nLayoutType = Standard\n";
-
 // Each text fails with its code; "zz", an appender configured after every
 // appender and layout of the texts, is built only when the failure comes
 // later, among the loggers.
@@ -42,7 +40,7 @@ TEST_F(LogSystemTest, EachBrokenSectionGivesItsCodeAndStopsTheRest) {
   for (const auto& c : cases) {
     LogSystem system;
     ASSERT_RC(RC_OK, system.Start(folder_, folder_));
-    const WString text = WString(kLayout) + c.text + u"[zz]\nType = Appender\nAppenderType = Null\n";
+    const WString text = WString(c.text) + u"[zz]\nType = Appender\nAppenderType = Null\n";
     EXPECT_RC(c.rc, ApplySourceText(system, text, folder_)) << ToUtf8(c.text);
     const auto& appenders = system.Applied().appenders;
     EXPECT_EQ(c.laterBuilt, appenders.count(u"zz") == 1) << ToUtf8(c.text);
@@ -54,12 +52,12 @@ TEST_F(LogSystemTest, EachBrokenSectionGivesItsCodeAndStopsTheRest) {
 }
 
 TEST_F(LogSystemTest, ObjectsAreBuiltOnceAndReconfiguredByName) {
-  const WString text = WString(kLayout) +
-                       u"[lay]\nType = Layout\nLayoutType = Standard\n[fw]\nType = Layout\nLayoutType = Fw\n"
-                       u"[a]\nType = Appender\nAppenderType = Null\nLayout = lay\n"
-                       u"[b]\nType = Appender\nAppenderType = Null\n"
-                       u"[comma]\nAddAppenders = a, b\n[quoted]\nType = Logger\nAddAppenders = \"b;a\"\n"
-                       u"[misspelt]\nType = Appenders\nAppenderType = Null\n[root]\nMaxQueueSize = 0x10000\n";
+  const WString text =
+      u"[lay]\nType = Layout\nLayoutType = Standard\n[fw]\nType = Layout\nLayoutType = Fw\n"
+      u"[a]\nType = Appender\nAppenderType = Null\nLayout = lay\n"
+      u"[b]\nType = Appender\nAppenderType = Null\n"
+      u"[comma]\nAddAppenders = a, b\n[quoted]\nType = Logger\nAddAppenders = \"b;a\"\n"
+      u"[misspelt]\nType = Appenders\nAppenderType = Null\n[root]\nMaxQueueSize = 0x10000\n";
   ASSERT_RC(RC_OK, Apply(text));
   auto& applied = system_.Applied();
   Appender* a = applied.appenders.at(u"a").get();
@@ -69,8 +67,7 @@ TEST_F(LogSystemTest, ObjectsAreBuiltOnceAndReconfiguredByName) {
   EXPECT_EQ(lay, a->AttachedLayout());
   EXPECT_EQ("a|b", AppendersOf(u"comma"));
   EXPECT_EQ("b|a", AppendersOf(u"quoted"));
-  EXPECT_EQ(nullptr, system_.Tree().Find(u"misspelt"));
-  EXPECT_EQ(0u, applied.appenders.count(u"misspelt"));
+  EXPECT_EQ(0u, applied.appenders.count(u"misspelt") + (system_.Tree().Find(u"misspelt") != nullptr));
   CompiledFormat fw;
   ASSERT_RC(RC_OK, CompileLayoutFormat(kFwLayoutFormat, &fw));
   EXPECT_EQ(fw, dynamic_cast<CustomLayout&>(*applied.layouts.at(u"fw")).Compiled());
@@ -104,8 +101,7 @@ std::string ExportedText(LogSystem& system) {
 TEST_F(LogSystemTest, ConfiguredFilesAreWrittenAndTheExportAppliesToAnEqualConfiguration) {
   ASSERT_RC(
       RC_OK,
-      Apply(WString(kLayout) +
-            u"[brief]\nType = Layout\nLayoutType = Custom\nFormat = %severity [%logger] %msg\n"
+      Apply(u"[brief]\nType = Layout\nLayoutType = Custom\nFormat = %severity [%logger] %msg\n"
             u"[a]\nType = Appender\nAppenderType = File\nFileName = a-${pid}.log\nLayout = brief\n"
             u"[b]\nType = Appender\nAppenderType = Console\nBreakSeverity = ERROR\n"
             u"[root]\nSeverity = DEBUG\nAddAppenders = a, b\n[x.y]\nAdditive = no\nSeverity = ERROR\n"));
@@ -131,10 +127,10 @@ TEST_F(LogSystemTest, ConfiguredFilesAreWrittenAndTheExportAppliesToAnEqualConfi
 // line in exactly one of the two files.
 TEST_F(LogSystemTest, ReconfiguringWhileLoggingLosesNoRecord) {
   constexpr unsigned kThreads = 4, kLines = 6000;
-  const WString common = WString(kLayout) +
-                         u"[plain]\nType = Layout\nLayoutType = Custom\nFormat = %msg\n"
-                         u"[a]\nType = Appender\nAppenderType = File\nFileName = a.log\nLayout = plain\n"
-                         u"[b]\nType = Appender\nAppenderType = File\nFileName = b.log\nLayout = plain\n";
+  const WString common =
+      u"[plain]\nType = Layout\nLayoutType = Custom\nFormat = %msg\n"
+      u"[a]\nType = Appender\nAppenderType = File\nFileName = a.log\nLayout = plain\n"
+      u"[b]\nType = Appender\nAppenderType = File\nFileName = b.log\nLayout = plain\n";
   const WString texts[2] = {common + u"[w]\nAdditive = no\nAddAppenders = a\n",
                             common + u"[w]\nAdditive = no\nAddAppenders = b\n"};
   ASSERT_RC(RC_OK, Apply(texts[0]));
