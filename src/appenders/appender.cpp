@@ -104,7 +104,11 @@ ResultCode Appender::DropTarget(ResultCode failure) noexcept {
 
 ResultCode Appender::WriteDirect(WStringView text) noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  return WriteRecord(EmptyRecord(), text);
+  const bool outer = directWrite_;
+  directWrite_ = true;
+  const ResultCode rc = WriteRecord(EmptyRecord(), text);
+  directWrite_ = outer;
+  return rc;
 }
 
 ResultCode Appender::Flush() noexcept {
@@ -143,6 +147,13 @@ ResultCode Appender::Close() noexcept {
   // descriptor whatever close reports), so the next record opens it anew.
   opened_ = false;
   return CloseTarget();
+}
+
+ResultCode Appender::CloseWithoutFooter() noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  const ResultCode rc = CloseTarget();
+  if (Succeeded(rc)) opened_ = false;
+  return rc;
 }
 
 ResultCode Appender::Clear() noexcept { return RC_OK; }

@@ -114,6 +114,14 @@ class Appender {
   virtual ResultCode WriteCollected() noexcept { return RC_OK; }
   bool Collecting() const noexcept { return collecting_; }
 
+  // Closes the target without the footer, for a target that another writer
+  // has already ended (a log rolled away by another process).
+  ResultCode CloseWithoutFooter() noexcept;
+
+  // True while WriteDirect writes a header or footer line: such lines are
+  // written as they come, never the reason for a roll.
+  bool InDirectWrite() const noexcept { return directWrite_; }
+
   // The base part of the configuration. "BreakSeverity": a severity name,
   // any other text INFO, absent ALL. "EscapeLineBreaks": on for "true",
   // "yes" or "1", else off (the default); when on, each carriage return and
@@ -146,6 +154,7 @@ class Appender {
   bool targetMoved_ = false;  // reopen before the next record
   bool collecting_ = false;   // only inside AppendBatch
   bool retired_ = false;
+  bool directWrite_ = false;
   WString rendered_;   // reused from record to record
   LogRecord escaped_;  // a record whose message lost its line breaks; reused
 };

@@ -5,6 +5,8 @@
 #include "appenders/console_appender.h"
 #include "appenders/file_appender.h"
 #include "appenders/null_appender.h"
+#include "appenders/rolling_date_file_appender.h"
+#include "appenders/rolling_file_appender.h"
 
 namespace zun {
 
@@ -28,6 +30,14 @@ ResultCode CreateAppender(WStringView appenderType, AppenderOwner* owner, WStrin
   if (appenderType == u"File" || appenderType == u"SharedFile") {
     std::unique_ptr<FileAppender> made;
     return Adopt(FileAppender::Create(owner, name, logDirectory, &made), made, out);
+  }
+  if (appenderType == u"RollingFile") {
+    std::unique_ptr<RollingFileAppender> made;
+    return Adopt(RollingFileAppender::Create(owner, name, logDirectory, &made), made, out);
+  }
+  if (appenderType == u"RollingDateFile") {
+    std::unique_ptr<RollingDateFileAppender> made;
+    return Adopt(RollingDateFileAppender::Create(owner, name, logDirectory, &made), made, out);
   }
   if (appenderType == u"Console") {
     std::unique_ptr<ConsoleAppender> made;

@@ -13,11 +13,12 @@ using AppenderRef = std::shared_ptr<Appender>;
 // exactly):
 //   "File", "SharedFile"  FileAppender (a "SharedFile" section then fails
 //                         LoadConfig with RC_APPENDER_TYPE_MISMATCH)
+//   "RollingFile"         RollingFileAppender
+//   "RollingDateFile"     RollingDateFileAppender
 //   "Console"             ConsoleAppender
 //   "Null", "Syslog"      NullAppender (a "Syslog" section then fails
 //                         LoadConfig with RC_APPENDER_TYPE_MISMATCH)
-// Any other value, "RollingFile" and "RollingDateFile" included while the
-// rolling appenders are not built, gives RC_APPENDER_NOT_FOUND.
+// Any other value gives RC_APPENDER_NOT_FOUND.
 // `logDirectory` is what file appenders resolve relative names against.
 // `owner` is not owned and must outlive the appender. RC_OUT_OF_MEMORY.
 ResultCode CreateAppender(WStringView appenderType, AppenderOwner* owner, WStringView name,

@@ -152,6 +152,11 @@ void LogFile::BlankFragment(std::size_t length, std::uint64_t end) noexcept {
   if (Failed(SetLogFileAppendMode(handle_.fd, true))) Close();
 }
 
+ResultCode LogFile::Size(std::uint64_t* size) noexcept {
+  if (handle_.fd < 0) return RC_INVALID_HANDLE;
+  return LogFileSize(handle_.fd, size);
+}
+
 ResultCode LogFile::Flush() noexcept {
   if (handle_.fd < 0) return RC_INVALID_HANDLE;
   return SyncLogFile(handle_.fd);

@@ -66,6 +66,10 @@ class LogFile {
   // returned.
   ResultCode WriteKept() noexcept;
   bool HasKept() const noexcept { return !kept_.empty(); }
+  // The size of the open file as the file system has it now.
+  ResultCode Size(std::uint64_t* size) noexcept;
+  // The bytes the last successful Write appended.
+  std::size_t LastWriteBytes() const noexcept { return bytes_.size(); }
 
   // Forces written lines to the device.
   ResultCode Flush() noexcept;
@@ -76,6 +80,8 @@ class LogFile {
   ResultCode Close() noexcept;
 
   bool IsOpen() const noexcept { return handle_.fd >= 0; }
+  // The open file's descriptor, -1 while closed; for reading its facts only.
+  int Descriptor() const noexcept { return handle_.fd; }
   EncodingMode Encoding() const noexcept { return encoding_; }
 
  private:

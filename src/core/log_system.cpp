@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "config/log_locations.h"
+#include "core/config_loading.h"
 #include "platform/process_events.h"
 #include "protect/session_key.h"
 #include "records/protected_record.h"
@@ -35,7 +37,13 @@ LogSystem::~LogSystem() {
   dispatcher_.FinishCompressions();
 }
 
-ResultCode LogSystem::Start() {
+ResultCode LogSystem::Start(WStringView configFolder, WStringView logFolder) {
+  try {
+    configFolder_.assign(configFolder);
+    logFolder_.assign(logFolder);
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
   ResultCode rc = CreateSessionKey(sessionKey_);
   if (Failed(rc)) return rc;
   WString line;
@@ -51,8 +59,10 @@ ResultCode LogSystem::Start() {
   Logger* handlerLogger = nullptr;
   rc = tree_.GetOrCreate(&handlerLogger, kHandlerClientMask, kHandlerLoggerName);
   if (Failed(rc)) return rc;
-  return handler_.Create([](void* self) { static_cast<LogSystem*>(self)->ReloadChangedConfiguration(); },
-                         this, handlerLogger);
+  rc = handler_.Create([](void* self) { static_cast<LogSystem*>(self)->ReloadChangedConfiguration(); }, this,
+                       handlerLogger);
+  if (Failed(rc)) return rc;
+  return ApplyDefaultConfiguration(*this);
 }
 
 void LogSystem::StopAtExit() {
@@ -64,11 +74,7 @@ void LogSystem::StopAtExit() {
   dispatcher_.FinishCompressions();
 }
 
-void LogSystem::ReloadChangedConfiguration() {
-  // Connection point of configuration loading, which re-applies the loaded
-  // files whose last-write time changed. This log system loads no files yet,
-  // so there is nothing to re-apply.
-}
+void LogSystem::ReloadChangedConfiguration() { (void)zun::ReloadChangedConfiguration(*this); }
 
 ResultCode LogSystem::GetLogger(std::uint16_t clientMask, WStringView name, ZunLogger** out) {
   if (out == nullptr) return RC_INVALID_PARAMETER;
@@ -94,14 +100,16 @@ ResultCode LogSystem::Flush() {
   return LoggerTree::FlushTree(&tree_.Root());
 }
 
-ResultCode LogSystem::CopyLoadedFiles(std::vector<LoadedFile>* out) {
+ResultCode LogSystem::Reset() {
   std::lock_guard<std::recursive_mutex> hold(lock_);
-  try {
-    *out = loadedFiles_;
-  } catch (const std::bad_alloc&) {
-    return RC_OUT_OF_MEMORY;
-  }
-  return 0;
+  handler_.Drain();
+  LoggerTree::FlushTree(&tree_.Root());
+  // No logger refers to an appender once the tree is reset, and every
+  // write in progress has left its logger's lock: the objects can go.
+  LoggerTree::ResetTree(&tree_.Root());
+  applied_.appenders.clear();
+  applied_.layouts.clear();
+  return ApplyDefaultConfiguration(*this);
 }
 
 ResultCode AcquireLogSystem(LogSystem** out) {
@@ -118,7 +126,11 @@ ResultCode AcquireLogSystem(LogSystem** out) {
     } catch (const std::bad_alloc&) {
       return RC_OUT_OF_MEMORY;
     }
-    const ResultCode rc = system->Start();
+    WString configFolder;
+    WString logFolder;
+    ResultCode rc = SharedLogFolder(&configFolder);
+    if (Succeeded(rc)) rc = StandardLogFolder(&logFolder);
+    if (Succeeded(rc)) rc = system->Start(configFolder, logFolder);
     if (Failed(rc)) {
       delete system;
       return rc;

@@ -4,7 +4,8 @@
 //
 // It holds the logger tree with the root and the "ASYNCHANDLER" logger, the
 // dispatcher that serves it, the asynchronous handler with its queue and
-// worker, the session key with its key record line, and the set of
+// worker, the session key with its key record line, its two folders, the
+// applied configuration (layouts and appenders by name) and the set of
 // configuration files it has loaded.
 #include <cstdint>
 #include <memory>
@@ -14,6 +15,8 @@
 #include "base/result_code.h"
 #include "base/text.h"
 #include "core/async_handler.h"
+#include "core/config_loading.h"
+#include "core/config_model.h"
 #include "core/dispatcher.h"
 #include "core/logger_tree.h"
 
@@ -28,10 +31,17 @@ class LogSystem {
   LogSystem(const LogSystem&) = delete;
   LogSystem& operator=(const LogSystem&) = delete;
 
-  // Makes the session key and the key record line, the "ASYNCHANDLER"
-  // logger (client mask 1) and the asynchronous handler, stopped; run once,
-  // before the log system is handed out.
-  ResultCode Start();
+  // Keeps the two folders, makes the session key and the key record line,
+  // the "ASYNCHANDLER" logger (client mask 1) and the asynchronous handler,
+  // stopped, then applies the default configuration, whose result is the start's.
+  // Run once, before the log system is handed out.
+  ResultCode Start(WStringView configFolder, WStringView logFolder);
+
+  // Back to the default configuration: the queue written, every appender flushed, the logger
+  // tree reset (loggers stay, hosts keep their pointers), the layouts and
+  // appenders dropped, the default applied again; its result is returned.
+  // The loaded-file set and the private-configuration flag stay.
+  ResultCode Reset();
 
   // The log system lock: tree changes, configuration, the loaded-file set.
   std::recursive_mutex& Lock() { return lock_; }
@@ -67,21 +77,33 @@ class LogSystem {
   Dispatcher& RecordDispatcher() { return dispatcher_; }
   const WString& KeyRecordLine() const { return *keyRecordLine_; }
 
-  struct LoadedFile {
-    WString path;
-    WString logFolder;
-  };
-  // A copy of the files loaded so far, taken under the lock.
-  ResultCode CopyLoadedFiles(std::vector<LoadedFile>* out);
+  // Fixed by Start: where "privlog.cfg" is looked for, and the log folder of
+  // the default configuration.
+  const WString& ConfigFolder() const { return configFolder_; }
+  const WString& LogFolder() const { return logFolder_; }
+
+  // Guarded by Lock().
+  AppliedConfiguration& Applied() { return applied_; }
+  ConfigSources& Sources() { return sources_; }
+  bool& PrivateConfigurationTried() { return privateConfigurationTried_; }
+
+  // The bound of the asynchronous record queue in bytes, set by the root
+  // section's "MaxQueueSize"; 0 means no bound.
+  void SetMaxQueueSize(std::uint32_t bytes) { handler_.SetMaxQueueSize(bytes); }
+  std::uint32_t MaxQueueSize() const { return handler_.MaxQueueSize(); }
 
  private:
   std::recursive_mutex lock_;
   AsyncHandler handler_;
   Dispatcher dispatcher_{&handler_};
+  AppliedConfiguration applied_;   // before the tree, whose loggers point at its appenders
   LoggerTree tree_{&dispatcher_};  // after the dispatcher it writes through
   std::vector<std::uint8_t> sessionKey_;
   std::shared_ptr<const WString> keyRecordLine_;
-  std::vector<LoadedFile> loadedFiles_;
+  WString configFolder_;
+  WString logFolder_;
+  ConfigSources sources_;
+  bool privateConfigurationTried_ = false;
 };
 
 // The process's log system, created and started on first use. Every

@@ -198,6 +198,13 @@ ResultCode LogFileOffset(int fd, std::uint64_t* offset) noexcept {
   return RC_OK;
 }
 
+ResultCode LogFileSize(int fd, std::uint64_t* size) noexcept {
+  struct stat info;
+  if (Files().fstat(fd, &info) != 0) return ResultFromErrno(errno);
+  *size = static_cast<std::uint64_t>(info.st_size);
+  return RC_OK;
+}
+
 ResultCode SetLogFileSize(int fd, std::uint64_t size) noexcept {
   while (Files().ftruncate(fd, static_cast<off_t>(size)) != 0) {
     if (errno != EINTR) return ResultFromErrno(errno);

@@ -5,6 +5,7 @@
 #include <sys/sysinfo.h>
 #include <time.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -79,6 +80,35 @@ void CollectRandomSources(RandomSourceSink sink, void* context) {
   int error = 0;
   const std::size_t have = GetRandomBytes(kernelBytes, sizeof(kernelBytes), GRND_NONBLOCK, &error);
   if (have > 0) sink(kernelBytes, have, context);
+}
+
+void FillUniqueBytes(void* buffer, std::size_t count) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  std::size_t have = 0;
+  while (have < count) {
+    const ssize_t got = getrandom(bytes + have, count - have, GRND_NONBLOCK);
+    if (got > 0) {
+      have += static_cast<std::size_t>(got);
+    } else if (got < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  static std::atomic<std::uint64_t> counter{0};
+  struct timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::uint64_t state = static_cast<std::uint64_t>(now.tv_sec) * 1000000000ull +
+                        static_cast<std::uint64_t>(now.tv_nsec) + (std::uint64_t{CurrentProcessId()} << 32) +
+                        CurrentThreadId() + (counter.fetch_add(1, std::memory_order_relaxed) << 48);
+  for (; have < count; ++have) {
+    // splitmix64: each step spreads every input bit over the output
+    state += 0x9E3779B97F4A7C15ull;
+    std::uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    bytes[have] = static_cast<unsigned char>(z ^ (z >> 31));
+  }
 }
 
 }  // namespace zun

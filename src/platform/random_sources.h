@@ -29,4 +29,9 @@ using RandomSourceSink = void (*)(const void* bytes, std::size_t count, void* co
 // of the kernel's random source. A source that cannot be read is left out.
 void CollectRandomSources(RandomSourceSink sink, void* context);
 
+// Bytes that differ between every call in every process, for unique names:
+// the kernel's random source, or, where that gives nothing, a mix of the
+// clock, the process and thread ids and a counter. Never fails.
+void FillUniqueBytes(void* buffer, std::size_t count);
+
 }  // namespace zun

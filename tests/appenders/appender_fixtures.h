@@ -3,7 +3,10 @@
 // file appenders, records, log files read back as lines, many writers on one
 // file, and a logger tree writing into files.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <barrier>
@@ -12,12 +15,16 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "appenders/appender_owner.h"
 #include "appenders/custom_layout.h"
 #include "appenders/file_appender.h"
+#include "appenders/rolling_names.h"
 #include "appenders/standard_layout.h"
 #include "config/config_document.h"
 #include "config/config_reader.h"
@@ -90,12 +97,13 @@ inline std::vector<std::string> ReadLogLines(const std::filesystem::path& path) 
 using AppendWriters = std::map<unsigned, unsigned>;
 
 // Checks that `lines` hold exactly the lines of `writers`, each once, whole,
-// in any order; `text` gives the line of a writer and index.
-inline void ExpectEveryLineOnce(
-    const std::vector<std::string>& lines, const AppendWriters& writers,
-    const std::function<std::string(unsigned, unsigned)>& text = [](unsigned writer, unsigned index) {
-      return ToUtf8(AppendLineText(writer, index));
-    }) {
+// in any order; `text` gives the line of a writer and index (by default
+// AppendLineText). A writer in `stopped` (a process that was killed) may
+// lack the lines after its last one, but not one before it.
+inline void ExpectEveryLineOnce(const std::vector<std::string>& lines, const AppendWriters& writers,
+                                std::function<std::string(unsigned, unsigned)> text = {},
+                                const std::set<unsigned>& stopped = {}) {
+  if (!text) text = [](unsigned writer, unsigned index) { return ToUtf8(AppendLineText(writer, index)); };
   std::map<unsigned, std::vector<bool>> seen;
   for (const auto& [writer, count] : writers) seen[writer].assign(count, false);
   std::size_t malformed = 0, duplicates = 0, missing = 0;
@@ -110,7 +118,10 @@ inline void ExpectEveryLineOnce(
     duplicates += it->second[index] ? 1 : 0;
     it->second[index] = true;
   }
-  for (const auto& [writer, flags] : seen) {
+  for (auto& [writer, flags] : seen) {
+    if (stopped.count(writer) != 0) {
+      while (!flags.empty() && !flags.back()) flags.pop_back();
+    }
     for (const bool present : flags) missing += present ? 0 : 1;
   }
   EXPECT_EQ(0u, malformed);
@@ -129,6 +140,65 @@ inline void ExpectChildExitsZero(const std::function<int()>& body) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
 }
 
+// How append_host processes write one log together.
+struct AppendRun {
+  AppendRun(unsigned processes, unsigned threads, unsigned lines)
+      : processes(processes), threads(threads), lines(lines) {}
+  unsigned processes;
+  unsigned threads;
+  unsigned lines;
+  std::vector<std::string> keys;  // "Key=Value" settings of the appender section
+  std::vector<std::string> env;   // "NAME=value" for every host
+  // The last host appends as another program would and the others see a
+  // slow file system.
+  bool race = false;
+};
+
+// Starts the hosts, lets them write at once and waits for them. Writer ids
+// go to `writers`; returns each host's wait status, first host first.
+inline std::vector<int> RunAppendHosts(const std::filesystem::path& path, const AppendRun& run,
+                                       AppendWriters* writers) {
+  int start[2];
+  EXPECT_EQ(0, pipe2(start, O_CLOEXEC));
+  const std::string host = HostProgram("append_host");
+  std::vector<pid_t> children;
+  for (unsigned p = 0; p < run.processes; ++p) {
+    const unsigned first = 1000 + 100 * p;
+    for (unsigned t = 0; t < run.threads; ++t) (*writers)[first + t] = run.lines;
+    std::vector<std::string> args = {
+        host, path.string(), std::to_string(first), std::to_string(run.lines), std::to_string(run.threads),
+        "100"};
+    if (run.race) args.push_back(p + 1 == run.processes ? "plain" : "slow");
+    args.insert(args.end(), run.keys.begin(), run.keys.end());
+    std::vector<std::string> env = run.env;
+    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+    std::vector<char*> argv, envp;
+    for (auto& arg : args) argv.push_back(arg.data());
+    for (auto& entry : env) envp.push_back(entry.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (dup2(start[0], 100) < 0) _exit(126);
+      execve(host.c_str(), argv.data(), envp.data());
+      _exit(127);
+    }
+    EXPECT_NE(-1, pid);
+    if (pid > 0) children.push_back(pid);
+  }
+  close(start[0]);
+  close(start[1]);  // every host sees the end of the pipe and starts
+  std::vector<int> statuses;
+  for (const pid_t pid : children) {
+    int status = 0;
+    EXPECT_EQ(pid, waitpid(pid, &status, 0));
+    statuses.push_back(status);
+  }
+  return statuses;
+}
+
+inline bool ExitedWell(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+
 // Runs `processes` append_host programs on `path` at once, each with
 // `threads` threads of `lines` lines; each must exit 0, and then the file
 // must start with the mark and hold every line once, whole. With `race`, the
@@ -137,36 +207,162 @@ inline void ExpectChildExitsZero(const std::function<int()>& body) {
 inline void AppendFromProcesses(const std::filesystem::path& path, unsigned processes, unsigned threads,
                                 unsigned lines, bool race = false) {
   AppendWriters writers;
-  int start[2];
-  ASSERT_EQ(0, pipe2(start, O_CLOEXEC));
-  const std::string host = HostProgram("append_host");
-  std::vector<pid_t> children;
-  for (unsigned p = 0; p < processes; ++p) {
-    const unsigned first = 1000 + 100 * p;
-    for (unsigned t = 0; t < threads; ++t) writers[first + t] = lines;
-    std::vector<std::string> args = {
-        host, path.string(), std::to_string(first), std::to_string(lines), std::to_string(threads), "100"};
-    if (race) args.push_back(p + 1 == processes ? "plain" : "slow");
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    ASSERT_NE(-1, pid);
-    if (pid == 0) {
-      if (dup2(start[0], 100) < 0) _exit(126);
-      execv(host.c_str(), argv.data());
-      _exit(127);
-    }
-    children.push_back(pid);
-  }
-  close(start[0]);
-  close(start[1]);  // every host sees the end of the pipe and starts
-  for (const pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(pid, waitpid(pid, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "append_host status " << status;
+  AppendRun run(processes, threads, lines);
+  run.race = race;
+  for (const int status : RunAppendHosts(path, run, &writers)) {
+    EXPECT_TRUE(ExitedWell(status)) << "append_host status " << status;
   }
   ExpectEveryLineOnce(ReadLogLines(path), writers);
+}
+
+// Records what appenders report; writes nothing.
+class RecordingOwner final : public AppenderOwner {
+ public:
+  ResultCode Dispatch(Logger*, LogRecord&&) noexcept override { return RC_NOT_SUPPORTED; }
+  ResultCode ReportRolledFile(WStringView path) noexcept override {
+    rolled.emplace_back(path);
+    return RC_OK;
+  }
+  ResultCode WatchFolder(WStringView) noexcept override { return RC_NOT_SUPPORTED; }
+  ResultCode ReportOpenedFile(WStringView path) noexcept override {
+    opened.emplace_back(path);
+    return RC_OK;
+  }
+  std::vector<WString> rolled, opened;
+};
+
+// The names in `dir`, sorted.
+inline std::set<std::string> FileNames(const std::filesystem::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// The lines of every log file in `dir` whose name starts with `prefix` (the
+// log, its backups, its dated files; never the lock file or temporary
+// files), each checked as ReadLogLines does. `files` counts them and
+// `bytes` their sizes.
+inline std::vector<std::string> ReadRolledLines(const std::filesystem::path& dir, const std::string& prefix,
+                                                std::size_t* files, std::uintmax_t* bytes) {
+  std::vector<std::string> lines;
+  *files = 0;
+  *bytes = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0 || name.ends_with(".lock")) continue;
+    const std::vector<std::string> more = ReadLogLines(entry.path());
+    lines.insert(lines.end(), more.begin(), more.end());
+    ++*files;
+    *bytes += std::filesystem::file_size(entry.path());
+  }
+  return lines;
+}
+
+// Lines that landed in a log after a roll moved it away, from the
+// "<inode> <size after the rename>" lines that append_host writes to
+// `rollLog`: every line beyond that size in the file of that inode (a line
+// that lands between the rename and the host's look at the size is missed).
+// `rolls` counts the renames.
+inline std::size_t CountLateLines(const std::filesystem::path& dir, const std::filesystem::path& rollLog,
+                                  std::size_t* rolls) {
+  std::map<unsigned long long, long long> sizeAtRoll;
+  std::istringstream in(ReadFileBytes(rollLog));
+  unsigned long long inode = 0;
+  long long size = 0;
+  *rolls = 0;
+  while (in >> inode >> size) {
+    sizeAtRoll[inode] = size;
+    ++*rolls;
+  }
+  std::size_t late = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    struct stat info {};
+    if (stat(entry.path().c_str(), &info) != 0) continue;
+    const auto it = sizeAtRoll.find(info.st_ino);
+    if (it == sizeAtRoll.end()) continue;
+    const std::string bytes = ReadFileBytes(entry.path());
+    for (std::size_t at = bytes.find("\r\n", it->second); at != std::string::npos;
+         at = bytes.find("\r\n", at + 2)) {
+      ++late;
+    }
+  }
+  return late;
+}
+
+struct RolledLogRun {
+  std::size_t files = 0, rolls = 0, late = 0;
+  std::uintmax_t bytes = 0;  // of the log files
+};
+
+// Runs the hosts of `run` on the rolled log "common.log" in `dir`; with
+// `dieAtRoll`, the first host to make that many rolls of its own kills
+// itself in that roll. The others must exit well, and every line must be in
+// the log files once, whole (the dead host's up to its last). Prints and
+// returns the counts.
+inline RolledLogRun RunOnRolledLog(const std::filesystem::path& dir, AppendRun run, unsigned dieAtRoll = 0) {
+  const std::filesystem::path rollLog = dir / "rolls.txt";
+  run.env.push_back("ZUNLOGX_TEST_ROLL_LOG=" + rollLog.string());
+  if (dieAtRoll != 0) {
+    run.env.push_back("ZUNLOGX_TEST_DIE_AT_ROLL=" + std::to_string(dieAtRoll));
+    run.env.push_back("ZUNLOGX_TEST_DIE_TOKEN=" + (dir / "died").string());
+  }
+  AppendWriters writers;
+  const std::vector<int> statuses = RunAppendHosts(dir / "common.log", run, &writers);
+  std::set<unsigned> stopped;
+  for (unsigned p = 0; p < statuses.size(); ++p) {
+    if (WIFSIGNALED(statuses[p]) && WTERMSIG(statuses[p]) == SIGKILL && dieAtRoll != 0 && stopped.empty()) {
+      for (unsigned t = 0; t < run.threads; ++t) stopped.insert(1000 + 100 * p + t);
+    } else {
+      EXPECT_TRUE(ExitedWell(statuses[p])) << "host " << p << " status " << statuses[p];
+    }
+  }
+  EXPECT_EQ(dieAtRoll != 0, !stopped.empty()) << "one host died in a roll";
+  RolledLogRun seen;
+  ExpectEveryLineOnce(ReadRolledLines(dir, "common.", &seen.files, &seen.bytes), writers, {}, stopped);
+  seen.late = CountLateLines(dir, rollLog, &seen.rolls);
+  std::printf("%u processes x %u lines: %zu files, %zu rolls, %zu late lines\n", run.processes,
+              run.lines * run.threads, seen.files, seen.rolls, seen.late);
+  return seen;
+}
+
+// `processes` hosts of one thread write `lines` lines each into one log
+// rolled at `limit` bytes; with `dieAtRoll`, the first host dies in that
+// roll. Besides RunOnRolledLog's checks: files stay near the limit on
+// average (a roller descheduled while it holds the lock lets one grow
+// further), and a writer's line lands late only when it races the rename
+// itself: less than once per writer and roll.
+inline void ShareSizeRolledLog(const std::filesystem::path& dir, unsigned processes, unsigned lines,
+                               unsigned limit, unsigned dieAtRoll = 0) {
+  AppendRun run(processes, 1, lines);
+  run.keys = {"AppenderType=RollingFile", "Size=" + std::to_string(limit), "FilesCount=100"};
+  const RolledLogRun seen = RunOnRolledLog(dir, run, dieAtRoll);
+  EXPECT_GE(seen.files, seen.rolls) << "every roll kept its backup";
+  EXPECT_LT(seen.bytes / seen.files, 2 * limit);
+  EXPECT_LT(seen.late, processes * seen.rolls) << "less than one late line per writer and roll";
+}
+
+// The same for a day-rolled log, with the hosts' clocks showing `start`
+// now and running `speed` times as fast: one file for each day the log saw,
+// each named by its date.
+inline void ShareDayRolledLog(const std::filesystem::path& dir, unsigned processes, unsigned lines,
+                              FileTime start, std::uint64_t speed) {
+  AppendRun run(processes, 1, lines);
+  run.keys = {"AppenderType=RollingDateFile", "FilesCount=1000"};
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  run.env = {"ZUNLOGX_TEST_CLOCK=" + std::to_string(start) + " " +
+             std::to_string(now.tv_sec * 1000000000ull + now.tv_nsec) + " " + std::to_string(speed)};
+  const RolledLogRun seen = RunOnRolledLog(dir, run);
+  EXPECT_GE(seen.rolls, 1u) << "the run crossed midnight";
+  EXPECT_EQ(seen.files, seen.rolls + 1);
+  for (const std::string& name : FileNames(dir)) {
+    EXPECT_TRUE(name == "common.log" || name == "common.log.lock" || name == "rolls.txt" ||
+                IsDatedName(u"common.log", ToUtf16(name)))
+        << name;
+  }
+  EXPECT_LT(seen.late, processes * seen.rolls) << "less than one late line per writer and roll";
 }
 
 // A logger tree whose dispatcher writes at once, with file appenders in the

@@ -6,6 +6,8 @@
 #include "appenders/appender_fixtures.h"
 #include "appenders/console_appender.h"
 #include "appenders/null_appender.h"
+#include "appenders/rolling_date_file_appender.h"
+#include "appenders/rolling_file_appender.h"
 #include "appenders/standalone_owner.h"
 
 namespace zun {
@@ -123,8 +125,12 @@ TEST(AppenderFactory, BuildsTheClassOfEachTypeNameWhichChecksItsOwnType) {
     EXPECT_RC(RC_APPENDER_TYPE_MISMATCH,
               made->LoadConfig(*SectionFromText(u"[s]\nFileName = a.log\nAppenderType = " + WString(type))));
   }
+  ASSERT_RC(RC_OK, CreateAppender(u"RollingFile", &owner, u"r", u"/logs", &made));
+  EXPECT_EQ(u"/logs", dynamic_cast<RollingFileAppender&>(*made).LogDirectory());
+  ASSERT_RC(RC_OK, CreateAppender(u"RollingDateFile", &owner, u"d", u"/logs", &made));
+  EXPECT_EQ(u"/logs", dynamic_cast<RollingDateFileAppender&>(*made).LogDirectory());
   EXPECT_RC(RC_APPENDER_NOT_FOUND, CreateAppender(u"file", &owner, u"x", u"", &made));
-  EXPECT_RC(RC_APPENDER_NOT_FOUND, CreateAppender(u"RollingFile", &owner, u"x", u"", &made));
+  EXPECT_RC(RC_APPENDER_NOT_FOUND, CreateAppender(u"rollingFile", &owner, u"x", u"", &made));
 }
 
 class ConsoleAppenderTest : public test::TempDirTest {};

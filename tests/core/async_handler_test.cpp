@@ -59,7 +59,7 @@ class AsyncTest : public test::TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
-    ASSERT_RC(RC_OK, system_.Start());
+    ASSERT_RC(RC_OK, system_.Start(u"", ToUtf16(Dir().string())));
   }
   Logger* WithFile(WStringView name, const std::string& file) {
     Logger* logger = nullptr;
@@ -195,7 +195,7 @@ struct OverflowCase {
 // the first record and blocks writing it to the console, so the next six
 // meet a queue of at most five records. Returns 0 when the console shows
 // what the bound and the warning rule ask for.
-int OverflowScenario(const OverflowCase& c) {
+int OverflowScenario(const OverflowCase& c, WStringView logFolder) {
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0 || fcntl(out[1], F_SETFL, O_NONBLOCK) != 0) return 10;
   std::size_t filler = 0;
@@ -207,7 +207,8 @@ int OverflowScenario(const OverflowCase& c) {
   std::unique_ptr<ConsoleAppender> console;
   LogSystem system;
   Logger *logger = nullptr, *handlerLogger = nullptr;
-  if (Failed(system.Start()) || Failed(ConsoleAppender::Create(&system.RecordDispatcher(), u"c", &console)) ||
+  if (Failed(system.Start(u"", logFolder)) ||
+      Failed(ConsoleAppender::Create(&system.RecordDispatcher(), u"c", &console)) ||
       Failed(system.Tree().GetOrCreate(&logger, 58, u"overflow")) ||
       Failed(system.Tree().GetOrCreate(&handlerLogger, c.handlerFlags, u"ASYNCHANDLER"))) {
     return 12;
@@ -251,14 +252,17 @@ int OverflowScenario(const OverflowCase& c) {
   return 0;
 }
 
-TEST(AsyncOverflow, KeepsTheOldestTwoThirdsAndQueuesOneWarningThroughItsLogger) {
+class AsyncOverflow : public test::TempDirTest {};
+
+TEST_F(AsyncOverflow, KeepsTheOldestTwoThirdsAndQueuesOneWarningThroughItsLogger) {
   const OverflowCase cases[] = {
       {0, kSeverityInfo, "{610B64A8-D676-4CD6-866D-5BE2C66FE3D2}:223.8097.8038423.8"},
       {0x10, kSeverityWarn, "{610B64A8-D676-4CD6-866D-5BE2C66FE3D2}:223.8097.BADF00D.8"},
       {0, kSeverityError, nullptr},
   };
   for (const OverflowCase& c : cases) {
-    EXPECT_EXIT(std::_Exit(OverflowScenario(c)), ::testing::ExitedWithCode(0), "") << c.handlerThreshold;
+    EXPECT_EXIT(std::_Exit(OverflowScenario(c, ToUtf16(Dir().string()))), ::testing::ExitedWithCode(0), "")
+        << c.handlerThreshold;
   }
 }
 

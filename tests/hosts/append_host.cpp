@@ -1,34 +1,54 @@
-// Appends numbered lines to one log file through its own file appender, from
+// Appends numbered lines to one log file through its own appender, from
 // several threads, so a test can run a few of these processes against one
 // file at once.
 //
-//   append_host <file> <first writer id> <lines per thread> <threads> <start fd> [plain|slow]
+//   append_host <file> <first writer id> <lines per thread> <threads> <start fd> [plain|slow] [Key=Value ...]
 //
-// Thread t writes the lines of writer <first writer id> + t. Writing starts
-// when <start fd> reaches its end (the test closes the other end once every
-// process is running). With "plain" the lines go out as another program
-// would append them: UTF-8 with CR LF, one write each to a descriptor opened
-// with O_APPEND as soon as the file exists, no byte-order mark. With "slow"
-// the appender sees a slow file system: every read and every look at a
-// file's facts takes a fifth of a millisecond more. Exit status 0 when every
-// append succeeded.
+// Thread t writes the lines of writer <first writer id> + t. The appender
+// section holds "AppenderType = File" and "FileName = <file>", changed or
+// extended by the Key=Value arguments ("AppenderType=RollingFile",
+// "Size=65536"). Writing starts when <start fd> reaches its end (the test
+// closes the other end once every process is running). With "plain" the
+// lines go out as another program would append them: UTF-8 with CR LF, one
+// write each to a descriptor opened with O_APPEND as soon as the file exists,
+// no byte-order mark. With "slow" the appender sees a slow file system: every
+// read and every look at a file's facts takes a fifth of a millisecond more.
+// Exit status 0 when every append succeeded.
+//
+// Environment, for tests of rolled logs:
+//   ZUNLOGX_TEST_CLOCK="<start> <anchor> <speed>"  the library's clock shows
+//       <start> (100-ns units since 1601) at CLOCK_REALTIME <anchor> (ns)
+//       and runs <speed> times as fast, the same in every host
+//   ZUNLOGX_TEST_ROLL_LOG=<path>  each rename of <file> that this process
+//       makes appends "<inode> <size just after the rename>" to <path>
+//   ZUNLOGX_TEST_DIE_AT_ROLL=<k>  the process kills itself (SIGKILL) right
+//       after its k-th rename of <file>, in the middle of that roll, if it
+//       can create the file ZUNLOGX_TEST_DIE_TOKEN names (when that is set),
+//       so that of several hosts only the first to get there dies
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "append_lines.h"
+#include "appenders/appender_factory.h"
 #include "appenders/custom_layout.h"
-#include "appenders/file_appender.h"
 #include "appenders/standalone_owner.h"
 #include "config/config_document.h"
+#include "platform/clock.h"
 #include "platform/file_calls.h"
+#include "platform/file_moves.h"
 #include "records/log_record.h"
 
 namespace {
@@ -71,25 +91,101 @@ int SlowStat(const char* path, struct stat* out) {
   return stat(path, out);
 }
 
+std::uint64_t RealNs(clockid_t id) {
+  timespec ts;
+  clock_gettime(id, &ts);
+  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<std::uint64_t>(ts.tv_nsec);
+}
+
+FileTime gClockStart = 0;
+std::uint64_t gClockAnchor = 0;
+std::uint64_t gClockSpeed = 1;
+
+FileTime MovedTime() {
+  const std::uint64_t real = RealNs(CLOCK_REALTIME);
+  return gClockStart + (real > gClockAnchor ? (real - gClockAnchor) / 100 * gClockSpeed : 0);
+}
+std::uint64_t RealTicks() { return RealNs(CLOCK_MONOTONIC) / 1000000; }
+const ClockSource kMovedClock{MovedTime, RealTicks};
+
+std::string gLogPath;
+RenameNoReplaceCall gRealRename = nullptr;
+int gRollLog = -1;
+long gDieAtRoll = 0;
+const char* gDieToken = nullptr;
+long gRenames = 0;
+
+int WatchedRename(const char* from, const char* to) {
+  const int rc = gRealRename(from, to);
+  struct stat after {};
+  if (rc != 0 || gLogPath != from || stat(to, &after) != 0) return rc;
+  if (gRollLog >= 0) {
+    char line[64];
+    const int n =
+        std::snprintf(line, sizeof line, "%llu %lld\n", static_cast<unsigned long long>(after.st_ino),
+                      static_cast<long long>(after.st_size));
+    if (write(gRollLog, line, static_cast<std::size_t>(n)) != n) std::abort();
+  }
+  if (++gRenames == gDieAtRoll &&
+      (gDieToken == nullptr || open(gDieToken, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644) >= 0)) {
+    raise(SIGKILL);
+  }
+  return rc;
+}
+
+void TakeEnvironment() {
+  if (const char* clock = std::getenv("ZUNLOGX_TEST_CLOCK")) {
+    unsigned long long start = 0, anchor = 0, speed = 1;
+    if (std::sscanf(clock, "%llu %llu %llu", &start, &anchor, &speed) == 3) {
+      gClockStart = start;
+      gClockAnchor = anchor;
+      gClockSpeed = speed;
+      SetClockSource(&kMovedClock);
+    }
+  }
+  if (const char* log = std::getenv("ZUNLOGX_TEST_ROLL_LOG")) {
+    gRollLog = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  }
+  if (const char* die = std::getenv("ZUNLOGX_TEST_DIE_AT_ROLL")) gDieAtRoll = std::atol(die);
+  gDieToken = std::getenv("ZUNLOGX_TEST_DIE_TOKEN");
+  if (gRollLog >= 0 || gDieAtRoll > 0) {
+    gRealRename = CurrentRenameNoReplaceCall();
+    SetRenameNoReplaceCall(WatchedRename);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string mode = argc == 7 ? argv[6] : "";
-  if (argc < 6 || argc > 7 || !(mode.empty() || mode == "plain" || mode == "slow")) {
+  if (argc < 6) {
     std::fprintf(stderr,
-                 "usage: append_host <file> <first writer> <lines> <threads> <start fd> [plain|slow]\n");
+                 "usage: append_host <file> <first writer> <lines> <threads> <start fd> "
+                 "[plain|slow] [Key=Value ...]\n");
     return 2;
   }
+  gLogPath = argv[1];
+  const unsigned firstWriter = static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10));
+  const unsigned lines = static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10));
+  const unsigned threadCount = static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10));
+  const int startFd = std::atoi(argv[5]);
+  std::string mode;
+  std::map<WString, WString> keys = {{u"AppenderType", u"File"}, {u"FileName", ToUtf16(argv[1])}};
+  for (int i = 6; i < argc; ++i) {
+    const char* equals = std::strchr(argv[i], '=');
+    if (equals == nullptr && (std::strcmp(argv[i], "plain") == 0 || std::strcmp(argv[i], "slow") == 0)) {
+      mode = argv[i];
+      continue;
+    }
+    if (equals == nullptr) return 2;
+    keys[ToUtf16(std::string_view(argv[i], static_cast<std::size_t>(equals - argv[i])))] =
+        ToUtf16(equals + 1);
+  }
+  TakeEnvironment();
   FileCalls slow = RealFileCalls();
   slow.pread = SlowPread;
   slow.fstat = SlowFstat;
   slow.stat = SlowStat;
   if (mode == "slow") SetFileCalls(&slow);
-  const WString path = ToUtf16(argv[1]);
-  const unsigned firstWriter = static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10));
-  const unsigned lines = static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10));
-  const unsigned threadCount = static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10));
-  const int startFd = std::atoi(argv[5]);
   char byte = 0;
   if (mode == "plain") {
     while (read(startFd, &byte, 1) > 0) {
@@ -99,18 +195,19 @@ int main(int argc, char** argv) {
 
   ConfigSectionRef layoutSection;
   ConfigSectionRef appenderSection;
-  if (Failed(ConfigSection::Create(u"L", &layoutSection)) ||
-      Failed(ConfigSection::Create(u"A", &appenderSection)) ||
-      !AddKey(*layoutSection, u"LayoutType", u"Custom") || !AddKey(*layoutSection, u"Format", u"%msg") ||
-      !AddKey(*appenderSection, u"AppenderType", u"File") || !AddKey(*appenderSection, u"FileName", path)) {
+  bool built = Succeeded(ConfigSection::Create(u"L", &layoutSection)) &&
+               Succeeded(ConfigSection::Create(u"A", &appenderSection)) &&
+               AddKey(*layoutSection, u"LayoutType", u"Custom") && AddKey(*layoutSection, u"Format", u"%msg");
+  for (const auto& [name, value] : keys) built = built && AddKey(*appenderSection, name, value);
+  if (!built) {
     std::fprintf(stderr, "append_host: cannot build the configuration\n");
     return 3;
   }
   CustomLayout layout(u"L");
   StandaloneAppenderOwner owner;
-  std::unique_ptr<FileAppender> appender;
+  AppenderRef appender;
   ResultCode rc = layout.LoadConfig(*layoutSection);
-  if (Succeeded(rc)) rc = FileAppender::Create(&owner, u"A", u"", &appender);
+  if (Succeeded(rc)) rc = CreateAppender(keys[u"AppenderType"], &owner, u"A", u"", &appender);
   if (Succeeded(rc)) rc = appender->LoadConfig(*appenderSection);
   if (Failed(rc)) {
     std::fprintf(stderr, "append_host: configuration failed: 0x%08X\n", rc);

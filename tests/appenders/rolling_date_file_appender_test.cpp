@@ -1,0 +1,170 @@
+#include "appenders/rolling_date_file_appender.h"
+
+#include "appenders/appender_fixtures.h"
+#include "platform/clock.h"
+#include "platform/file_moves.h"
+#include "platform/file_system.h"
+
+namespace zun {
+namespace {
+
+namespace fs = std::filesystem;
+using test::MakeLayout;
+using test::MakeRecord;
+using test::ReadFileBytes;
+using test::SectionFromText;
+
+FileTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0) {
+  FileTime time = 0;
+  EXPECT_EQ(0u, CalendarToFileTime({year, month, day, hour, minute, second, ms, 0}, &time));
+  return time;
+}
+
+FileTime gNow = 0;
+std::uint64_t gTicks = 0;
+const ClockSource kTestClock{[] { return gNow; }, [] { return gTicks; }};
+
+class RollingDateFileAppenderTest : public test::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    SetClockSource(&kTestClock);
+  }
+  void TearDown() override {
+    SetClockSource(nullptr);
+    TempDirTest::TearDown();
+  }
+  std::unique_ptr<RollingDateFileAppender> Make(WStringView keys, const fs::path& folder,
+                                                const Layout* layout = nullptr) {
+    std::unique_ptr<RollingDateFileAppender> appender;
+    EXPECT_RC(RC_OK, RollingDateFileAppender::Create(&owner_, u"d", ToUtf16(folder.string()), &appender));
+    EXPECT_RC(RC_OK, appender->LoadConfig(*SectionFromText(
+                         u"[d]\nAppenderType = RollingDateFile\nFileName = common.log\n" + WString(keys))));
+    appender->AttachLayout(layout != nullptr ? layout : layout_.get());
+    return appender;
+  }
+  void Log(RollingDateFileAppender& appender, WStringView message) {
+    ASSERT_RC(RC_OK, appender.Append(MakeRecord(kSeverityInfo, message)));
+  }
+  static FileTime CreationTime(const fs::path& path) {
+    FileFacts facts;
+    EXPECT_RC(RC_OK, ReadFileFacts(ToUtf16(path.string()), true, &facts));
+    return facts.creationTime;
+  }
+
+  test::RecordingOwner owner_;
+  std::unique_ptr<CustomLayout> layout_ = MakeLayout(u"Format = %msg\n");
+};
+
+TEST_F(RollingDateFileAppenderTest, TheFirstRecordAfterTheFirstMillisecondOfADayRollsTheLog) {
+  auto layout = MakeLayout(u"Format = %msg\nHeader = h\nFooter = f\n");
+  auto appender = Make(u"FilesCount = 5\n", Dir(), layout.get());
+  gNow = At(2019, 3, 7, 23, 59, 59, 900);
+  Log(*appender, u"a");
+  EXPECT_EQ(gNow, CreationTime(PathOf("common.log")));
+  gNow = At(2019, 3, 8) + 5000;  // half a millisecond into the day
+  Log(*appender, u"b");
+  EXPECT_EQ((std::set<std::string>{"common.log", "common.log.lock"}), test::FileNames(Dir()));
+  gNow = At(2019, 3, 8) + 10000;
+  Log(*appender, u"c");
+  EXPECT_EQ("\xEF\xBB\xBFh\r\na\r\nb\r\nf\r\n", ReadFileBytes(PathOf("common.2019-03-07.log")));
+  EXPECT_EQ("\xEF\xBB\xBFh\r\nc\r\n", ReadFileBytes(PathOf("common.log")));
+  EXPECT_EQ(gNow, CreationTime(PathOf("common.log")));
+  EXPECT_EQ(std::vector<WString>{WidePath("common.2019-03-07.log")}, owner_.rolled);
+}
+
+// The dated name of the log's creation day may be taken: the log is written
+// on as it stands and the roll tried again a second later.
+TEST_F(RollingDateFileAppenderTest, ALogLeftFromAnEarlierDayIsRolledBeforeItsFirstLine) {
+  ASSERT_RC(RC_OK, CreateFileWithContent(WidePath("common.log"), "\xEF\xBB\xBFold\r\n", At(2019, 3, 7, 10)));
+  test::WriteFileBytes(PathOf("common.2019-03-07.log"), "taken");
+  gNow = At(2019, 3, 8, 9);
+  auto appender = Make(u"FilesCount = 5\n", Dir());
+  Log(*appender, u"new 1");
+  Log(*appender, u"new 2");
+  EXPECT_EQ("taken", ReadFileBytes(PathOf("common.2019-03-07.log")));
+  fs::remove(PathOf("common.2019-03-07.log"));
+  gTicks += 1000;
+  Log(*appender, u"new 3");
+  EXPECT_EQ((std::vector<std::string>{"old", "new 1", "new 2"}),
+            test::ReadLogLines(PathOf("common.2019-03-07.log")));
+  EXPECT_EQ(std::vector<std::string>{"new 3"}, test::ReadLogLines(PathOf("common.log")));
+  EXPECT_EQ(At(2019, 3, 7, 10), CreationTime(PathOf("common.2019-03-07.log")));
+}
+
+TEST_F(RollingDateFileAppenderTest, RetentionKeepsExactlyTheCountOrTheAgeAndNothingElse) {
+  const std::set<std::string> kOthers = {
+      "common.log",   "common.log.lock",      "common.notes.log",       "common.a-b-c.log",
+      "common.log.1", "other.2019-03-01.log", "common.2019-03-01.log.1"};
+  const struct {
+    WStringView keys;
+    int firstKept;  // the oldest dated day that stays; 9: none
+  } kCases[] = {{u"FilesCount = 5\n", 4}, {u"DaysCount = 7\n", 3}, {u"", 9}, {u"FilesCount = 20\n", 1}};
+  int folder = 0;
+  for (const auto& c : kCases) {
+    const fs::path dir = Dir() / std::to_string(folder++);
+    fs::create_directory(dir);
+    for (int day = 1; day <= 7; ++day) {
+      const std::string name = "common.2019-03-0" + std::to_string(day) + ".log";
+      ASSERT_RC(RC_OK, CreateFileWithContent(ToUtf16((dir / name).string()), "", At(2019, 3, day)));
+    }
+    for (const std::string& name : kOthers) test::WriteFileBytes(dir / name, "");
+    ASSERT_RC(RC_OK, DeleteFile(ToUtf16((dir / "common.log").string())));
+    ASSERT_RC(RC_OK, CreateFileWithContent(ToUtf16((dir / "common.log").string()), "\xEF\xBB\xBF",
+                                           At(2019, 3, 8, 8)));
+    gNow = At(2019, 3, 9, 12);
+    auto appender = Make(c.keys, dir);
+    Log(*appender, u"x");
+    std::set<std::string> expected = kOthers;
+    for (int day = c.firstKept; day <= 8; ++day)
+      expected.insert("common.2019-03-0" + std::to_string(day) + ".log");
+    EXPECT_EQ(expected, test::FileNames(dir)) << ToUtf8(c.keys);
+  }
+}
+
+TEST_F(RollingDateFileAppenderTest, ConfigurationKeysGiveTheirCodesAndSaveBack) {
+  const struct {
+    WStringView keys;
+    ResultCode rc;
+    std::uint32_t files, days;
+    WStringView savedKey, savedValue;
+  } kCases[] = {
+      {u"AppenderType = RollingDateFile\nFileName = a.log\n", RC_OK, 0, 0, u"DaysCount", u"0"},
+      {u"AppenderType = RollingDateFile\nFilesCount = 5\nFileName = a.log\n", RC_OK, 5, 0, u"FilesCount",
+       u"5"},
+      {u"AppenderType = RollingDateFile\nDaysCount = 0x7\nFileName = a.log\n", RC_OK, 0, 7, u"DaysCount",
+       u"7"},
+      {u"AppenderType = RollingDateFile\nFilesCount = 3\nDaysCount = 3\nFileName = a.log\n",
+       RC_INVALID_PARAMETER, 0, 0, u"DaysCount", u"0"},
+      {u"AppenderType = RollingDateFile\nDaysCount = -1\nFileName = a.log\n", RC_INVALID_PARAMETER, 0, 0,
+       u"DaysCount", u"0"},
+      {u"FileName = a.log\n", RC_ITEM_NOT_PRESENT, 0, 0, u"DaysCount", u"0"},
+      {u"AppenderType = RollingFile\nFileName = a.log\n", RC_APPENDER_TYPE_MISMATCH, 0, 0, u"DaysCount",
+       u"0"},
+  };
+  for (const auto& c : kCases) {
+    std::unique_ptr<RollingDateFileAppender> appender;
+    ASSERT_RC(RC_OK, RollingDateFileAppender::Create(nullptr, u"d", u"/logs", &appender));
+    EXPECT_RC(c.rc, appender->LoadConfig(*SectionFromText(u"[d]\n" + WString(c.keys)))) << ToUtf8(c.keys);
+    EXPECT_EQ(c.files, appender->FilesCount());
+    EXPECT_EQ(c.days, appender->DaysCount());
+    ConfigSectionRef saved;
+    ASSERT_RC(RC_OK, ConfigSection::Create(u"d", &saved));
+    ASSERT_RC(RC_OK, appender->SaveConfig(*saved));
+    WString value;
+    EXPECT_RC(RC_OK, saved->GetValue(c.savedKey, &value));
+    EXPECT_EQ(c.savedValue, value);
+    EXPECT_FALSE(saved->HasKey(c.savedKey == u"DaysCount" ? u"FilesCount" : u"DaysCount"));
+    ASSERT_RC(RC_OK, saved->GetValue(u"AppenderType", &value));
+    EXPECT_EQ(u"RollingDateFile", value);
+  }
+}
+
+class RollingDateFileProcessesTest : public test::TempDirTest {};
+
+TEST_F(RollingDateFileProcessesTest, ProcessesShareALogAcrossMidnightsWithoutLosingOrSplittingALine) {
+  test::ShareDayRolledLog(Dir(), 4, 2000, At(2019, 3, 7, 23, 59, 59), 20000000);
+}
+
+}  // namespace
+}  // namespace zun

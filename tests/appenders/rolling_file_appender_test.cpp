@@ -1,0 +1,224 @@
+#include "appenders/rolling_file_appender.h"
+
+#include "appenders/appender_fixtures.h"
+#include "appenders/rolling_date_file_appender.h"
+#include "config/config_value.h"
+#include "platform/file_lock.h"
+
+namespace zun {
+namespace {
+
+namespace fs = std::filesystem;
+using test::MakeLayout;
+using test::MakeRecord;
+using test::ReadFileBytes;
+using test::SectionFromText;
+
+class RollingFileAppenderTest : public test::TempDirTest {
+ protected:
+  static WString Quoted(const fs::path& path) {
+    WString value;
+    EXPECT_RC(RC_OK, QuoteValue(ToUtf16(path.string()), &value));
+    return value;
+  }
+  std::unique_ptr<RollingFileAppender> Make(WStringView keys, const Layout* layout = nullptr) {
+    std::unique_ptr<RollingFileAppender> appender;
+    EXPECT_RC(RC_OK, RollingFileAppender::Create(&owner_, u"r", ToUtf16(Dir().string()), &appender));
+    EXPECT_RC(RC_OK, appender->LoadConfig(*SectionFromText(u"[r]\nFileName = common.log\n" + WString(keys))));
+    appender->AttachLayout(layout != nullptr ? layout : layout_.get());
+    return appender;
+  }
+  std::set<std::string> Names() const { return test::FileNames(Dir()); }
+
+  test::RecordingOwner owner_;
+  std::unique_ptr<CustomLayout> layout_ = MakeLayout(u"Format = %msg\n");
+};
+
+TEST_F(RollingFileAppenderTest, TheLineThatPassesTheLimitEndsTheLogWithItsFooter) {
+  auto layout = MakeLayout(u"Format = %msg\nHeader = h\nFooter = f\n");
+  auto appender = Make(u"Size = 100\n", layout.get());
+  const WString line(58, u'x');  // 60 bytes with CR LF
+  ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"1" + line.substr(1))));
+  EXPECT_FALSE(fs::exists(PathOf("common.log.1")));
+  ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"2" + line.substr(1))));
+  EXPECT_FALSE(appender->IsOpened());
+  EXPECT_FALSE(fs::exists(PathOf("common.log")));
+  ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"3")));
+  const std::string x57(57, 'x');
+  EXPECT_EQ("\xEF\xBB\xBFh\r\n1" + x57 + "\r\n2" + x57 + "\r\nf\r\n", ReadFileBytes(PathOf("common.log.1")));
+  EXPECT_EQ("\xEF\xBB\xBFh\r\n3\r\n", ReadFileBytes(PathOf("common.log")));
+  EXPECT_EQ(std::vector<WString>{WidePath("common.log.1")}, owner_.rolled);
+  EXPECT_EQ(std::vector<WString>(2, WidePath("common.log")), owner_.opened);
+}
+
+TEST_F(RollingFileAppenderTest, BackupsBeyondTheCountGoAndTheNewestIsOne) {
+  const struct {
+    WStringView keys;
+    std::set<std::string> names;
+  } kCases[] = {
+      {u"FilesCount = 3\n", {"common.log.1", "common.log.2", "common.log.3", "common.log.lock"}},
+      {u"FilesCount = 0\n", {"common.log.lock"}},
+  };
+  for (const auto& c : kCases) {
+    auto appender = Make(WString(u"Size = 0\n") + WString(c.keys));
+    for (char n = '1'; n <= '5'; ++n)
+      ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, WString(1, char16_t(n)))));
+    EXPECT_EQ(c.names, Names());
+    if (c.names.size() > 1) {
+      EXPECT_EQ(
+          "\xEF\xBB\xBF"
+          "5\r\n",
+          ReadFileBytes(PathOf("common.log.1")));
+      EXPECT_EQ(
+          "\xEF\xBB\xBF"
+          "3\r\n",
+          ReadFileBytes(PathOf("common.log.3")));
+    }
+    appender.reset();
+    for (const std::string& name : c.names) fs::remove(PathOf(name));
+  }
+}
+
+TEST_F(RollingFileAppenderTest, ALowerCountRemovesTheSurplusBackupsOfTheNameInEffect) {
+  for (int n = 1; n <= 11; ++n) test::WriteFileBytes(PathOf("common.log." + std::to_string(n)), "b");
+  // The first configuration has no file name yet to remove backups of.
+  std::unique_ptr<RollingFileAppender> appender;
+  ASSERT_RC(RC_OK, RollingFileAppender::Create(&owner_, u"r", ToUtf16(Dir().string()), &appender));
+  ASSERT_RC(RC_OK, appender->LoadConfig(*SectionFromText(u"[r]\nFilesCount = 10\nFileName = common.log\n")));
+  EXPECT_EQ(11u, Names().size());
+  ASSERT_RC(RC_OK, appender->LoadConfig(*SectionFromText(u"[r]\nFilesCount = 2\nFileName = other.log\n")));
+  EXPECT_EQ((std::set<std::string>{"common.log.1", "common.log.2", "common.log.11"}), Names());
+  EXPECT_EQ(2u, appender->FilesCount());
+}
+
+TEST_F(RollingFileAppenderTest, ConfigurationKeysGiveTheirCodesAndSaveBack) {
+  const struct {
+    WStringView keys;
+    ResultCode rc;
+    std::int64_t size;
+    std::uint32_t count;
+  } kCases[] = {
+      {u"FileName = a.log\n", RC_OK, 1048576, 10},
+      {u"AppenderType = RollingFile\nSize = 0x400\nFilesCount = 3 backups\nFileName = a.log\n", RC_OK, 1024,
+       3},
+      {u"AppenderType = File\nSize = 5\nFileName = a.log\n", RC_APPENDER_TYPE_MISMATCH, 1048576, 10},
+      {u"Size = -5\nFilesCount = 3\nFileName = a.log\n", RC_INVALID_PARAMETER, 1048576, 10},
+      {u"Size = 7\nFilesCount = -3\nFileName = a.log\n", RC_INVALID_PARAMETER, 7, 10},
+      {u"Size = 7\n", RC_ITEM_NOT_PRESENT, 7, 10},
+  };
+  for (const auto& c : kCases) {
+    std::unique_ptr<RollingFileAppender> appender;
+    ASSERT_RC(RC_OK, RollingFileAppender::Create(nullptr, u"r", u"/logs", &appender));
+    EXPECT_RC(c.rc, appender->LoadConfig(*SectionFromText(u"[r]\n" + WString(c.keys)))) << ToUtf8(c.keys);
+    EXPECT_EQ(c.size, appender->SizeLimit());
+    EXPECT_EQ(c.count, appender->FilesCount());
+  }
+  auto appender = Make(u"Size = 2048\nFilesCount = 4\nImmediateWrite = yes\n");
+  ConfigSectionRef saved;
+  ASSERT_RC(RC_OK, ConfigSection::Create(u"r", &saved));
+  ASSERT_RC(RC_OK, appender->SaveConfig(*saved));
+  std::vector<std::pair<WString, WString>> keys;
+  for (const auto& [name, key] : saved->Keys()) keys.emplace_back(name, key->Value());
+  EXPECT_EQ((std::vector<std::pair<WString, WString>>{{u"AppenderType", u"RollingFile"},
+                                                      {u"BreakSeverity", u"ALL"},
+                                                      {u"FileName", Quoted(PathOf("common.log"))},
+                                                      {u"FilesCount", u"4"},
+                                                      {u"ImmediateWrite", u"true"},
+                                                      {u"Size", u"2048"},
+                                                      {u"Type", u"Appender"}}),
+            keys);
+}
+
+// While another holder has the lock, a full log is closed and reopened as it
+// is; once the lock is free the next full line rolls it.
+TEST_F(RollingFileAppenderTest, ALockHeldElsewhereLeavesTheRollToItsHolder) {
+  FileLock other;
+  ASSERT_RC(RC_OK, other.Open(WidePath("common.log.lock")));
+  ASSERT_RC(RC_OK, other.TryLock());
+  auto appender = Make(u"Size = 10\n");
+  ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"first line")));
+  EXPECT_FALSE(appender->IsOpened());
+  ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"second")));
+  EXPECT_EQ((std::set<std::string>{"common.log", "common.log.lock"}), Names());
+  ASSERT_RC(RC_OK, other.Unlock());
+  ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"third")));
+  EXPECT_EQ((std::vector<std::string>{"first line", "second", "third"}),
+            test::ReadLogLines(PathOf("common.log.1")));
+}
+
+// Two appenders of one log, as two processes have: the one that did not roll
+// writes its next line into the new log, not into the backup.
+TEST_F(RollingFileAppenderTest, AWriterMovesToTheNewLogBeforeItsNextLine) {
+  auto roller = Make(u"Size = 40\n");
+  auto other = Make(u"Size = 40\n");
+  ASSERT_RC(RC_OK, other->Append(MakeRecord(kSeverityInfo, u"other 1")));
+  ASSERT_RC(RC_OK, roller->Append(MakeRecord(kSeverityInfo, u"roller 1")));
+  ASSERT_RC(RC_OK, roller->Append(MakeRecord(kSeverityInfo, u"roller 2 rolls the log")));
+  ASSERT_TRUE(fs::exists(PathOf("common.log.1")));
+  ASSERT_RC(RC_OK, other->Append(MakeRecord(kSeverityInfo, u"other 2")));
+  ASSERT_RC(RC_OK, roller->Append(MakeRecord(kSeverityInfo, u"roller 3")));
+  EXPECT_EQ((std::vector<std::string>{"other 1", "roller 1", "roller 2 rolls the log"}),
+            test::ReadLogLines(PathOf("common.log.1")));
+  EXPECT_EQ((std::vector<std::string>{"other 2", "roller 3"}), test::ReadLogLines(PathOf("common.log")));
+}
+
+// Counts the calls behind log files: writes, and looks at a file's facts.
+struct CountingIo {
+  static inline int writes = 0, sizes = 0;
+  static ssize_t Write(int fd, const void* buffer, size_t length) {
+    ++writes;
+    return write(fd, buffer, length);
+  }
+  static int Fstat(int fd, struct stat* out) {
+    ++sizes;
+    return fstat(fd, out);
+  }
+  static int Stat(const char* path, struct stat* out) {
+    ++sizes;
+    return stat(path, out);
+  }
+};
+
+// Below the limit a line costs its write and nothing else: the size comes
+// from the lock file's shared count, not from the file. The line that
+// passes the limit has the file confirm it.
+TEST_F(RollingFileAppenderTest, BelowTheLimitALineCostsItsWriteAlone) {
+  test::FileCallsOverride counting;
+  counting.calls.write = CountingIo::Write;
+  counting.calls.fstat = CountingIo::Fstat;
+  counting.calls.stat = CountingIo::Stat;
+  counting.Install();
+  CountingIo io;
+  std::unique_ptr<RollingFileAppender> sized;
+  std::unique_ptr<RollingDateFileAppender> dated;
+  ASSERT_RC(RC_OK, RollingFileAppender::Create(nullptr, u"r", ToUtf16(Dir().string()), &sized));
+  ASSERT_RC(RC_OK, RollingDateFileAppender::Create(nullptr, u"d", ToUtf16(Dir().string()), &dated));
+  ASSERT_RC(RC_OK, sized->LoadConfig(*SectionFromText(u"[r]\nFileName = sized.log\nSize = 2000\n")));
+  ASSERT_RC(RC_OK, dated->LoadConfig(
+                       *SectionFromText(u"[d]\nAppenderType = RollingDateFile\nFileName = dated.log\n")));
+  for (Appender* appender : std::initializer_list<Appender*>{sized.get(), dated.get()}) {
+    appender->AttachLayout(layout_.get());
+    ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"opens the file")));
+    io.writes = io.sizes = 0;
+    for (int n = 0; n < 100; ++n)
+      ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"0123456789")));
+    EXPECT_EQ(100, io.writes);
+    EXPECT_EQ(0, io.sizes);
+  }
+  ASSERT_RC(RC_OK, sized->Append(MakeRecord(kSeverityInfo, WString(900, u'x'))));
+  EXPECT_EQ(1, io.sizes);
+  EXPECT_TRUE(fs::exists(PathOf("sized.log.1")));
+}
+
+class RollingFileProcessesTest : public test::TempDirTest {};
+
+TEST_F(RollingFileProcessesTest, ProcessesShareALogWithoutLosingOrSplittingALine) {
+  test::ShareSizeRolledLog(Dir(), 4, 3000, 32768);
+}
+
+TEST_F(RollingFileProcessesTest, AWriterKilledInTheMiddleOfARollBlocksNobody) {
+  test::ShareSizeRolledLog(Dir(), 4, 3000, 32768, 2);
+}
+
+}  // namespace
+}  // namespace zun

@@ -1,0 +1,88 @@
+#include "appenders/rolling_names.h"
+
+#include <gtest/gtest.h>
+
+namespace zun {
+namespace {
+
+FileTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0) {
+  FileTime time = 0;
+  EXPECT_EQ(0u, CalendarToFileTime({year, month, day, hour, minute, second, ms, 0}, &time));
+  return time;
+}
+
+TEST(RollingNames, BackupLockAndDatedNamesKeepTheFolderAndPutTheDateBeforeTheExtension) {
+  EXPECT_EQ(u"C:\\Logs\\common.log.1", BackupName(u"C:\\Logs\\common.log", 1));
+  EXPECT_EQ(u"/var/log/common.log.10", BackupName(u"/var/log/common.log", 10));
+  EXPECT_EQ(u"/var/log/common.log.lock", LockFileName(u"/var/log/common.log"));
+  EXPECT_EQ(u"-12", DecimalText(-12));
+  const struct {
+    WStringView path, dated, pattern;
+  } kCases[] = {
+      {u"C:\\Logs\\common.log", u"C:\\Logs\\common.2019-03-07.log", u"common.*-*-*.log"},
+      {u"/a.b/trace", u"/a.b/trace.2019-03-07", u"trace.*-*-*"},
+      {u"/x/.hidden", u"/x/.hidden.2019-03-07", u".hidden.*-*-*"},
+      {u"/x/app.tar.gz", u"/x/app.tar.2019-03-07.gz", u"app.tar.*-*-*.gz"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.dated, DatedName(c.path, At(2019, 3, 7, 23, 59, 59, 999)));
+    EXPECT_EQ(c.pattern, DatedPattern(FileNamePart(c.path)));
+    EXPECT_TRUE(IsDatedName(FileNamePart(c.path), FileNamePart(c.dated))) << ToUtf8(c.dated);
+  }
+}
+
+TEST(RollingNames, OnlyTheExactDatedShapeCountsAsADatedFile) {
+  const std::pair<WStringView, bool> kNames[] = {
+      {u"common.2019-03-07.log", true},
+      {u"common.notes.log", false},
+      {u"common.a-b-c.log", false},
+      {u"common.2019-3-07.log", false},
+      {u"COMMON.2019-03-07.log", false},
+      {u"common.2019-03-07.log.1", false},
+      {u"common.2019-03-07.LOG", false},
+      {u"xcommon.2019-03-07.log", false},
+      {u"common.log", false},
+  };
+  for (const auto& [name, dated] : kNames) EXPECT_EQ(dated, IsDatedName(u"common.log", name)) << ToUtf8(name);
+}
+
+TEST(RollingNames, TemporaryNamesAreVersionFourIdentifiers) {
+  std::uint8_t bytes[16];
+  for (int i = 0; i < 16; ++i) bytes[i] = static_cast<std::uint8_t>(0xF0 + i);
+  EXPECT_EQ(u"zun-f0f1f2f3-f4f5-46f7-b8f9-fafbfcfdfeff.tmp", TemporaryName(bytes));
+}
+
+TEST(RollingNames, TheRollIsDueOneMillisecondAfterMidnight) {
+  const FileTime midnight = At(2019, 3, 8);
+  const std::pair<FileTime, FileTime> kCases[] = {
+      {At(2019, 3, 7), midnight + 10000},
+      {At(2019, 3, 7, 13, 27, 5, 123) + 4567, midnight + 10000 + 7},  // 456.7 us: the 0.7 stays
+      {midnight - 1, midnight + 10000 + 9},
+      {midnight, At(2019, 3, 9) + 10000},
+      {At(2019, 12, 31, 23), At(2020, 1, 1) + 10000},
+  };
+  for (const auto& [now, due] : kCases) EXPECT_EQ(due, NextRollTime(now));
+}
+
+TEST(RollingNames, ExpiredDatedFilesAreTheOldestBeyondTheCountOrTheAge) {
+  const FileTime now = At(2019, 3, 20, 12);
+  const std::vector<DatedFile> files = {
+      {now - 7 * kFileTimeDay, u"c"}, {now - 10 * kFileTimeDay, u"a"}, {now - 7 * kFileTimeDay + 1, u"d"},
+      {now - 7 * kFileTimeDay, u"b"}, {now - kFileTimeDay, u"e"},
+  };
+  const struct {
+    std::uint32_t filesCount, daysCount;
+    std::size_t expired;
+  } kCases[] = {{0, 0, 5}, {5, 0, 0}, {3, 0, 2}, {9, 0, 0}, {0, 7, 3}, {0, 10, 1}, {0, 1, 5}, {0, 100000, 0}};
+  for (const auto& c : kCases) {
+    std::vector<DatedFile> ordered = files;
+    EXPECT_EQ(c.expired, OrderAndCountExpired(ordered, c.filesCount, c.daysCount, now))
+        << c.filesCount << " files, " << c.daysCount << " days";
+    WString order;
+    for (const DatedFile& f : ordered) order += f.name;
+    EXPECT_EQ(u"abcde", order);
+  }
+}
+
+}  // namespace
+}  // namespace zun

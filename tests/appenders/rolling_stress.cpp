@@ -1,0 +1,28 @@
+#include "appenders/appender_fixtures.h"
+
+namespace zun {
+namespace {
+
+FileTime At(int year, int month, int day, int hour, int minute, int second) {
+  FileTime time = 0;
+  EXPECT_EQ(0u, CalendarToFileTime({year, month, day, hour, minute, second, 0, 0}, &time));
+  return time;
+}
+
+class RollingStress : public test::TempDirTest {};
+
+TEST_F(RollingStress, EightProcessesShareASizeRolledLogWithoutLosingOrSplittingALine) {
+  test::ShareSizeRolledLog(Dir(), 8, 50000, 1048576);
+}
+
+TEST_F(RollingStress, EightProcessesGoOnRollingWhenOneIsKilledInTheMiddleOfARoll) {
+  test::ShareSizeRolledLog(Dir(), 8, 50000, 1048576, 3);
+}
+
+// About three simulated days every second of the run.
+TEST_F(RollingStress, EightProcessesShareADayRolledLogAcrossMidnightsWithoutLosingOrSplittingALine) {
+  test::ShareDayRolledLog(Dir(), 8, 50000, At(2019, 3, 7, 23, 59, 59), 250000);
+}
+
+}  // namespace
+}  // namespace zun

@@ -1,0 +1,44 @@
+#pragma once
+// A log system of its own per test, with the temporary folder as both its
+// configuration folder and its log folder.
+#include <string>
+#include <vector>
+
+#include "appenders/appender_fixtures.h"
+#include "config/config_writer.h"
+#include "core/config_loading.h"
+#include "core/log_system.h"
+
+namespace zun::test {
+
+class LogSystemTest : public TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    folder_ = ToUtf16(Dir().string());
+    ASSERT_RC(RC_OK, system_.Start(folder_, folder_));
+  }
+  ResultCode Apply(WStringView text) { return ApplySourceText(system_, text, folder_); }
+  Severity ThresholdOf(WStringView name) { return system_.Tree().Find(name)->Threshold(); }
+  std::string AppendersOf(WStringView name) {  // joined by "|"
+    std::vector<WString> names;
+    EXPECT_RC(RC_OK, system_.Tree().Find(name)->AppenderNames(&names));
+    std::string joined;
+    for (const WString& each : names) joined += (joined.empty() ? "" : "|") + ToUtf8(each);
+    return joined;
+  }
+  ZunLogger* Get(WStringView name) {
+    ZunLogger* logger = nullptr;
+    EXPECT_RC(RC_OK, system_.GetLogger(58, name, &logger));
+    return logger;
+  }
+  static ResultCode Log(ZunLogger* logger, WStringView message) {  // at WARN
+    return logger->vtbl->LogFull(logger, ZUN_SEVERITY_WARN, WString(message).c_str(), u"m.c", 1, 2, 3, 4, 0,
+                                 nullptr);
+  }
+
+  WString folder_;
+  LogSystem system_;
+};
+
+}  // namespace zun::test

@@ -1,0 +1,72 @@
+#include "platform/file_lock.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "support/test_support.h"
+
+namespace zun {
+namespace {
+
+class FileLockTest : public test::TempDirTest {};
+
+TEST_F(FileLockTest, TwoOpeningsShareTheBlockAndExcludeEachOtherWithoutWaiting) {
+  test::WriteFileBytes(PathOf("long.lock"), std::string(2 * FileLock::kSharedBytes, 'x'));
+  FileLock first, second, other;
+  ASSERT_RC(RC_OK, first.Open(WidePath("a.lock")));
+  ASSERT_RC(RC_OK, second.Open(WidePath("a.lock")));
+  ASSERT_RC(RC_OK, other.Open(WidePath("long.lock")));
+  EXPECT_EQ(FileLock::kSharedBytes, std::filesystem::file_size(PathOf("a.lock")));
+  EXPECT_EQ(2 * FileLock::kSharedBytes, std::filesystem::file_size(PathOf("long.lock"))) << "never shrunk";
+
+  ASSERT_NE(nullptr, first.Shared());
+  ASSERT_NE(nullptr, second.Shared());
+  auto* words = static_cast<std::uint64_t*>(first.Shared());
+  EXPECT_EQ(0u, words[0]);
+  std::atomic_ref<std::uint64_t>(words[1]).fetch_add(42);
+  EXPECT_EQ(42u, std::atomic_ref<std::uint64_t>(static_cast<std::uint64_t*>(second.Shared())[1]).load());
+
+  ASSERT_RC(RC_OK, first.TryLock());
+  EXPECT_TRUE(first.IsLocked());
+  EXPECT_RC(RC_WARN_TIMEOUT, second.TryLock());
+  EXPECT_RC(RC_OK, other.TryLock()) << "another file's lock is free";
+  ASSERT_RC(RC_OK, first.Unlock());
+  ASSERT_RC(RC_OK, second.TryLock());
+  EXPECT_RC(RC_WARN_TIMEOUT, first.TryLock());
+  second.Close();
+  EXPECT_RC(RC_OK, first.TryLock());
+  EXPECT_RC(RC_INVALID_HANDLE, second.TryLock());
+}
+
+TEST_F(FileLockTest, AProcessKilledWhileHoldingTheLockReleasesIt) {
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  const pid_t child = fork();
+  ASSERT_NE(-1, child);
+  if (child == 0) {
+    FileLock lock;
+    const bool held = Succeeded(lock.Open(WidePath("a.lock"))) && Succeeded(lock.TryLock());
+    if (write(ready[1], held ? "y" : "n", 1) != 1) _exit(2);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char held = 0;
+  ASSERT_EQ(1, read(ready[0], &held, 1));
+  close(ready[0]);
+  EXPECT_EQ('y', held);
+  FileLock lock;
+  ASSERT_RC(RC_OK, lock.Open(WidePath("a.lock")));
+  EXPECT_RC(RC_WARN_TIMEOUT, lock.TryLock());
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_RC(RC_OK, lock.TryLock());
+}
+
+}  // namespace
+}  // namespace zun
