@@ -15,22 +15,6 @@
 namespace zun {
 namespace {
 
-// The process's log system must not write into the real home: before any
-// test creates it, its per-user and shared folders move into a temporary
-// folder of this run.
-const std::filesystem::path kFolders = [] {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/zunlogx-boundary-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) std::abort();
-  setenv("XDG_STATE_HOME", (pattern + "/state").c_str(), 1);
-  setenv("ALLUSERSPROFILE", (pattern + "/common").c_str(), 1);
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(kFolders, ignored);
-  });
-  return std::filesystem::path(pattern);
-}();
-
 std::vector<LogLibraryObject*> ListedObjects() {
   std::vector<LogLibraryObject*> seen;
   ObjectRegistry::ForEach(
