@@ -17,20 +17,20 @@ namespace {
 // No test may write into the real home: before any test starts a log
 // system, its per-user and shared folders move into a temporary folder of
 // this run, which the hosts that tests start inherit too.
-const std::filesystem::path kFolders = [] {
+// Kept on the heap: static objects are gone by the time exit handlers run.
+const std::string* const kFolders = [] {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/zunlogx-home-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) std::abort();
-  setenv("XDG_STATE_HOME", (pattern + "/state").c_str(), 1);
-  setenv("ALLUSERSPROFILE", (pattern + "/common").c_str(), 1);
+  auto* pattern = new std::string(std::string(base && *base ? base : "/tmp") + "/zunlogx-home-XXXXXX");
+  if (mkdtemp(pattern->data()) == nullptr) std::abort();
+  setenv("XDG_STATE_HOME", (*pattern + "/state").c_str(), 1);
+  setenv("ALLUSERSPROFILE", (*pattern + "/common").c_str(), 1);
   static const pid_t owner = getpid();
   std::atexit([] {
     std::error_code ignored;
-    if (getpid() == owner) std::filesystem::remove_all(kFolders, ignored);
+    if (getpid() == owner) std::filesystem::remove_all(*kFolders, ignored);
   });
-  return std::filesystem::path(pattern);
+  return pattern;
 }();
-
 }  // namespace
 
 void TempDirTest::SetUp() {
