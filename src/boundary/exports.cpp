@@ -40,14 +40,11 @@ void LoadIntoObject(LogLibraryObject* object, void* context) {
   }
 }
 
-ResultCode ReloadConfiguration() {
+ResultCode ReloadLoadedFiles() {
   LogSystem* system = nullptr;
   ResultCode rc = AcquireLogSystem(&system);
   if (Failed(rc)) return rc;
-  std::vector<LogSystem::LoadedFile> files;
-  rc = system->CopyLoadedFiles(&files);
-  // Reading and applying files again arrives with configuration loading; a
-  // log system that loaded no file has nothing to do.
+  rc = ReloadConfiguration(*system);
   ReleaseLogSystem(system);
   return rc;
 }
@@ -108,7 +105,7 @@ ZUN_EXPORT void* ZunLogLibraryRemoteReconfigure(void* block) {
   EndThread(rc);
 }
 
-ZUN_EXPORT ZunResult ZunLogLibraryReloadConfig(void) { return Guarded(ReloadConfiguration); }
+ZUN_EXPORT ZunResult ZunLogLibraryReloadConfig(void) { return Guarded(ReloadLoadedFiles); }
 
 ZUN_EXPORT void* ZunLogLibraryRemoteReloadConfig(void*) { EndThread(ZunLogLibraryReloadConfig()); }
 

@@ -1,9 +1,14 @@
-// The ILog table. Loggers and flushing reach the log system's tree; slots
-// that need configuration loading or the asynchronous worker answer
-// RC_NOT_SUPPORTED until the log system provides them.
+// The ILog table. Loggers and flushing reach the log system's tree; the
+// configuration slots load and apply through the log system with the
+// client's folders. Slots that need the asynchronous worker answer
+// RC_NOT_SUPPORTED until the log system provides it.
 #include <cstring>
+#include <new>
 
 #include "boundary/log_library_object.h"
+#include "config/config_writer.h"
+#include "config/log_locations.h"
+#include "core/config_loading.h"
 
 namespace zun {
 
@@ -60,14 +65,42 @@ std::uint8_t HasFolders(ILog* self) {
   return (!client->configFolder.empty() || !client->logFolder.empty()) ? 1 : 0;
 }
 
+// A null configuration folder keeps the client's; a null or empty log
+// folder stands for the standard one. The log folder is set only once, and
+// setting it deletes the temporary files a roll left there.
 template <ClientSlot kSlot>
-ResultCode SetConfigurationFolder(ILog* self, const char16_t*) {
-  return NeedsLogSystem<kSlot>(self);
+ResultCode SetFolders(ILog* self, const char16_t* configFolder, const char16_t* logFolder) {
+  WString chosenLogFolder(ViewOf(logFolder));
+  ResultCode rc = chosenLogFolder.empty() ? StandardLogFolder(&chosenLogFolder) : RC_OK;
+  if (Failed(rc)) return rc;
+  LogClient* client = nullptr;
+  rc = WithClient<kSlot>(self, &client);
+  if (Failed(rc)) return rc;
+  std::lock_guard<std::recursive_mutex> hold(client->lock);
+  if (configFolder != nullptr) client->configFolder.assign(configFolder);
+  if (client->logFolder.empty()) {
+    client->logFolder = std::move(chosenLogFolder);
+    DeleteTemporaryFiles(client->logFolder);
+  }
+  return 0;
 }
 
 template <ClientSlot kSlot>
-ResultCode SetFolders(ILog* self, const char16_t*, const char16_t*) {
-  return NeedsLogSystem<kSlot>(self);
+ResultCode SetConfigurationFolder(ILog* self, const char16_t* folder) {
+  return SetFolders<kSlot>(self, folder, nullptr);
+}
+
+// The client, locked, with its folders set: a client that has no log folder
+// yet reads relative names from the current folder and logs into the
+// standard one.
+template <ClientSlot kSlot>
+ResultCode LockClientWithFolders(ILog* self, LogClient** client,
+                                 std::unique_lock<std::recursive_mutex>* hold) {
+  ResultCode rc = WithClient<kSlot>(self, client);
+  if (Failed(rc)) return rc;
+  *hold = std::unique_lock<std::recursive_mutex>((*client)->lock);
+  if ((*client)->logFolder.empty()) rc = SetFolders<kSlot>(self, u".", nullptr);
+  return rc;
 }
 
 // Copies `text` by the caller-buffer rule: the size with the zero is always
@@ -97,13 +130,24 @@ std::uint8_t IsAvailable(ILog*) { return 1; }
 template <ClientSlot kSlot>
 ResultCode LoadConfigurationFile(ILog* self, const char16_t* file) {
   if (file == nullptr || file[0] == 0) return 0;
-  return NeedsLogSystem<kSlot>(self);
+  LogClient* client = nullptr;
+  std::unique_lock<std::recursive_mutex> hold;
+  const ResultCode rc = LockClientWithFolders<kSlot>(self, &client, &hold);
+  if (Failed(rc)) return rc;
+  const WString configFolder = client->configFolder;
+  const WString logFolder = client->logFolder;
+  LoadPrivateConfiguration(*client->system);
+  return LoadSourceFile(*client->system, file, configFolder, logFolder);
 }
 
 template <ClientSlot kSlot>
 ResultCode ApplyConfigurationText(ILog* self, const char16_t* text) {
   if (text == nullptr) return RC_INVALID_PARAMETER;
-  return NeedsLogSystem<kSlot>(self);
+  LogClient* client = nullptr;
+  std::unique_lock<std::recursive_mutex> hold;
+  const ResultCode rc = LockClientWithFolders<kSlot>(self, &client, &hold);
+  if (Failed(rc)) return rc;
+  return ApplySourceText(*client->system, text, client->logFolder);
 }
 
 template <ClientSlot kSlot>
@@ -113,14 +157,58 @@ ResultCode ApplyConfigurationTextOrNothing(ILog* self, const char16_t* text) {
 }
 
 template <ClientSlot kSlot>
-ResultCode SaveConfigurationFile(ILog* self, const char16_t*, std::uint8_t) {
-  return NeedsLogSystem<kSlot>(self);
+ResultCode SaveConfigurationFile(ILog* self, const char16_t* file, std::uint8_t protect) {
+  LogClient* client = nullptr;
+  ResultCode rc = WithClient<kSlot>(self, &client);
+  if (Failed(rc)) return rc;
+  ConfigDocument document;
+  rc = ExportCurrentConfiguration(*client->system, document);
+  if (Failed(rc)) return rc;
+  return SaveDocumentFile(document, ViewOf(file), protect != 0);
 }
 
 template <ClientSlot kSlot>
-ResultCode GetConfigurationText(ILog* self, char16_t*, std::uint32_t, std::uint32_t* size) {
+ResultCode GetConfigurationText(ILog* self, char16_t* buffer, std::uint32_t capacity, std::uint32_t* size) {
   if (size == nullptr) return RC_INVALID_PARAMETER;
-  return NeedsLogSystem<kSlot>(self);
+  LogLibraryObject* object = ObjectOf(self);
+  std::lock_guard<std::mutex> hold(object->objectLock);
+  LogClient* client = nullptr;
+  ResultCode rc = WithClient<kSlot>(self, &client);
+  if (Failed(rc)) return rc;
+  try {
+    ConfigDocument document;
+    rc = ExportCurrentConfiguration(*client->system, document);
+    if (Failed(rc)) return rc;
+    MemoryLineSink text;
+    rc = WriteDocument(document, text);
+    if (Failed(rc)) return rc;
+    return CopyOut(text.Text(), buffer, capacity, size);
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
+}
+
+template <ClientSlot kSlot>
+ResultCode ResetConfiguration(ILog* self) {
+  LogClient* client = nullptr;
+  const ResultCode rc = WithClient<kSlot>(self, &client);
+  if (Failed(rc)) return rc;
+  std::lock_guard<std::recursive_mutex> hold(client->lock);
+  return client->system->Reset();
+}
+
+// The shared folder, or the library's own folder where there is none; the
+// empty string when neither is found. Set through the table, so a table
+// with a replaced slot sees the call.
+template <ClientSlot kSlot>
+ResultCode UseStandardConfigurationFolder(ILog* self) {
+  WString folder;
+  if (Failed(SharedLogFolder(&folder))) folder.clear();
+  if constexpr (kSlot == &LogLibraryObject::primary) {
+    return self->vtbl->SetConfigurationFolder(self, folder.c_str());
+  } else {
+    return self->vtbl->SetConfigurationFolderSecondary(self, folder.c_str());
+  }
 }
 
 ResultCode Reserved(ILog*) { return RC_NOT_SUPPORTED; }
@@ -146,7 +234,7 @@ const ILogVtbl kLogTable = {
     ApplyConfigurationText<P>,
     SaveConfigurationFile<P>,
     GetConfigurationText<P>,
-    NeedsLogSystem<P>,  // ResetConfiguration
+    ResetConfiguration<P>,
     Reserved,
     GetLogger<S, kSecondaryClientMask>,
     FindLogger<S, kSecondaryClientMask>,
@@ -158,7 +246,7 @@ const ILogVtbl kLogTable = {
     ApplyConfigurationText<S>,
     SaveConfigurationFile<S>,
     GetConfigurationText<S>,
-    NeedsLogSystem<S>,
+    ResetConfiguration<S>,
     Reserved,
     LoadConfigurationFile<P>,
     ApplyConfigurationTextOrNothing<P>,
@@ -167,8 +255,8 @@ const ILogVtbl kLogTable = {
     Release,
     Flush<P>,
     Flush<S>,
-    NeedsLogSystem<P>,  // UseStandardConfigurationFolder
-    NeedsLogSystem<S>,
+    UseStandardConfigurationFolder<P>,
+    UseStandardConfigurationFolder<S>,
     Reserved,
     Reserved,
     SetFolders<P>,

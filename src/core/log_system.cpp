@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "config/log_locations.h"
 #include "protect/session_key.h"
 #include "records/protected_record.h"
 
@@ -17,7 +18,13 @@ std::uint32_t gHolders = 0;    // guarded by gSystemLock
 
 LogSystem::LogSystem() : tree_(&dispatcher_), keyRecordLine_(std::make_shared<const WString>()) {}
 
-ResultCode LogSystem::Start() {
+ResultCode LogSystem::Start(WStringView configFolder, WStringView logFolder) {
+  try {
+    configFolder_.assign(configFolder);
+    logFolder_.assign(logFolder);
+  } catch (const std::bad_alloc&) {
+    return RC_OUT_OF_MEMORY;
+  }
   ResultCode rc = CreateSessionKey(sessionKey_);
   if (Failed(rc)) return rc;
   WString line;
@@ -55,14 +62,15 @@ ResultCode LogSystem::Flush() {
   return LoggerTree::FlushTree(&tree_.Root());
 }
 
-ResultCode LogSystem::CopyLoadedFiles(std::vector<LoadedFile>* out) {
+ResultCode LogSystem::Reset() {
   std::lock_guard<std::recursive_mutex> hold(lock_);
-  try {
-    *out = loadedFiles_;
-  } catch (const std::bad_alloc&) {
-    return RC_OUT_OF_MEMORY;
-  }
-  return 0;
+  LoggerTree::FlushTree(&tree_.Root());
+  // No logger refers to an appender once the tree is reset, and every
+  // write in progress has left its logger's lock: the objects can go.
+  LoggerTree::ResetTree(&tree_.Root());
+  applied_.appenders.clear();
+  applied_.layouts.clear();
+  return ApplyDefaultConfiguration(*this);
 }
 
 ResultCode AcquireLogSystem(LogSystem** out) {
@@ -74,7 +82,11 @@ ResultCode AcquireLogSystem(LogSystem** out) {
     } catch (const std::bad_alloc&) {
       return RC_OUT_OF_MEMORY;
     }
-    const ResultCode rc = system->Start();
+    WString configFolder;
+    WString logFolder;
+    ResultCode rc = SharedLogFolder(&configFolder);
+    if (Succeeded(rc)) rc = StandardLogFolder(&logFolder);
+    if (Succeeded(rc)) rc = system->Start(configFolder, logFolder);
     if (Failed(rc)) {
       delete system;
       return rc;

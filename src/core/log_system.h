@@ -3,9 +3,10 @@
 // first request, kept until the library is unloaded.
 //
 // It holds the logger tree, the synchronous dispatcher that serves it, the
-// session key with its key record line, and the set of configuration files
-// it has loaded. Configuration loading and the asynchronous worker join it
-// as they are built.
+// session key with its key record line, its two folders, the applied
+// configuration (layouts and appenders by name) and the set of configuration
+// files it has loaded.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,8 @@
 
 #include "base/result_code.h"
 #include "base/text.h"
+#include "core/config_loading.h"
+#include "core/config_model.h"
 #include "core/dispatcher.h"
 #include "core/logger_tree.h"
 
@@ -24,9 +27,16 @@ class LogSystem {
   LogSystem(const LogSystem&) = delete;
   LogSystem& operator=(const LogSystem&) = delete;
 
-  // Makes the session key and the key record line; run once, before the
-  // log system is handed out.
-  ResultCode Start();
+  // Keeps the two folders, makes the session key and the key record line,
+  // then applies the default configuration, whose result is the start's.
+  // Run once, before the log system is handed out.
+  ResultCode Start(WStringView configFolder, WStringView logFolder);
+
+  // Back to the default configuration: every appender flushed, the logger
+  // tree reset (loggers stay, hosts keep their pointers), the layouts and
+  // appenders dropped, the default applied again; its result is returned.
+  // The loaded-file set and the private-configuration flag stay.
+  ResultCode Reset();
 
   // The log system lock: tree changes, configuration, the loaded-file set.
   std::recursive_mutex& Lock() { return lock_; }
@@ -43,20 +53,33 @@ class LogSystem {
   LoggerTree& Tree() { return tree_; }
   const WString& KeyRecordLine() const { return *keyRecordLine_; }
 
-  struct LoadedFile {
-    WString path;
-    WString logFolder;
-  };
-  // A copy of the files loaded so far, taken under the lock.
-  ResultCode CopyLoadedFiles(std::vector<LoadedFile>* out);
+  // Fixed by Start: where "privlog.cfg" is looked for, and the log folder of
+  // the default configuration.
+  const WString& ConfigFolder() const { return configFolder_; }
+  const WString& LogFolder() const { return logFolder_; }
+
+  // Guarded by Lock().
+  AppliedConfiguration& Applied() { return applied_; }
+  ConfigSources& Sources() { return sources_; }
+  bool& PrivateConfigurationTried() { return privateConfigurationTried_; }
+
+  // The bound of the asynchronous record queue in bytes, set by the root
+  // section's "MaxQueueSize"; 0 means no bound.
+  void SetMaxQueueSize(std::uint32_t bytes) { maxQueueSize_.store(bytes, std::memory_order_relaxed); }
+  std::uint32_t MaxQueueSize() const { return maxQueueSize_.load(std::memory_order_relaxed); }
 
  private:
   std::recursive_mutex lock_;
   Dispatcher dispatcher_;
-  LoggerTree tree_;  // after the dispatcher it writes through
+  AppliedConfiguration applied_;  // before the tree, whose loggers point at its appenders
+  LoggerTree tree_;               // after the dispatcher it writes through
   std::vector<std::uint8_t> sessionKey_;
   std::shared_ptr<const WString> keyRecordLine_;
-  std::vector<LoadedFile> loadedFiles_;
+  WString configFolder_;
+  WString logFolder_;
+  ConfigSources sources_;
+  bool privateConfigurationTried_ = false;
+  std::atomic<std::uint32_t> maxQueueSize_{kDefaultMaxQueueSize};
 };
 
 // The process's log system, created and started on first use. Every

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "appenders/appender.h"
+#include "config/config_document.h"
 
 namespace zun {
 
@@ -204,6 +205,29 @@ ResultCode LoggerTree::AddAppender(Logger* logger, Appender* appender) noexcept 
 void LoggerTree::ClearAppenders(Logger* logger) noexcept {
   std::lock_guard<std::mutex> guard(logger->lock_);
   logger->appenders_.clear();
+}
+
+ResultCode LoggerTree::ReplaceAppenders(Logger* logger, std::vector<Appender*> appenders) noexcept {
+  if (logger == nullptr) return RC_INVALID_PARAMETER;
+  {
+    std::lock_guard<std::mutex> guard(logger->lock_);
+    logger->appenders_.swap(appenders);
+  }
+  return RC_OK;
+}
+
+ResultCode LoggerTree::ExportTree(Logger* logger, ConfigDocument& document) noexcept {
+  ResultCode firstFailure = RC_OK;
+  LoggerWalk::PreOrder(logger, [&](Logger* at) {
+    if (firstFailure != RC_OK) return false;
+    ConfigSectionRef section;
+    ResultCode rc = ConfigSection::Create(at->Name(), &section);
+    if (Succeeded(rc)) rc = at->ExportConfiguration(*section);
+    if (Succeeded(rc)) rc = document.AddSection(std::move(section));
+    firstFailure = rc;
+    return Succeeded(rc);
+  });
+  return firstFailure;
 }
 
 }  // namespace zun

@@ -8,6 +8,7 @@
 // name the same logger, whose name is "a.b".
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "base/result_code.h"
 #include "base/text.h"
@@ -19,6 +20,7 @@ namespace zun {
 
 class Appender;
 class AppenderOwner;
+class ConfigDocument;
 
 // Thread safety: creating, finding, configuring, resetting and flushing are
 // serialised by the caller with the log system lock. WriteToAppenders runs on
@@ -83,6 +85,14 @@ class LoggerTree {
   // attached), or empty it. Both take the logger's lock.
   static ResultCode AddAppender(Logger* logger, Appender* appender) noexcept;
   static void ClearAppenders(Logger* logger) noexcept;
+  // Puts `appenders` in place of the array in one step under the logger's
+  // lock, so a record being written meets either the old array or the new.
+  static ResultCode ReplaceAppenders(Logger* logger, std::vector<Appender*> appenders) noexcept;
+
+  // Adds one section per logger of the subtree, named after the logger and
+  // filled by its ExportConfiguration, parents before children. The first
+  // failure is returned (RC_TABLE_ERROR_37 for a name the document holds).
+  static ResultCode ExportTree(Logger* logger, ConfigDocument& document) noexcept;
 
  private:
   SharedText keyRecordLine_;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -66,6 +67,7 @@ ResultCode DirectoryListing::Open(WStringView folder, WStringView pattern, std::
 void DirectoryListing::Close() {
   if (dir_ != nullptr) closedir(static_cast<DIR*>(dir_));
   dir_ = nullptr;
+  hasCurrent_ = false;
   started_ = false;
   atEnd_ = false;
 }
@@ -86,6 +88,7 @@ ResultCode DirectoryListing::Next() {
 }
 
 ResultCode DirectoryListing::Advance() {
+  hasCurrent_ = false;
   DIR* dir = static_cast<DIR*>(dir_);
   const int dirFd = dirfd(dir);
   for (;;) {
@@ -153,8 +156,15 @@ ResultCode DirectoryListing::Advance() {
     std::copy_n(name_.data(), length, current_.name);
     current_.name[length] = 0;
     current_.shortName[0] = 0;
+    hasCurrent_ = !isFolder;
     return RC_OK;
   }
+}
+
+ResultCode DirectoryListing::RemoveCurrent() {
+  if (dir_ == nullptr || !hasCurrent_) return RC_INVALID_HANDLE;
+  if (unlink(entryPath_.c_str()) != 0) return ResultFromErrno(errno);
+  return RC_OK;
 }
 
 }  // namespace zun

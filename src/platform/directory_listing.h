@@ -59,6 +59,9 @@ class DirectoryListing {
   ResultCode Next();
   // The entry of the last First or Next that returned RC_OK.
   const DirectoryEntry& Current() const { return current_; }
+  // Deletes that entry (a file or a link, never a folder); the walk goes on
+  // with Next. RC_INVALID_HANDLE when there is no current entry.
+  ResultCode RemoveCurrent();
   void Close();
   bool IsOpen() const { return dir_ != nullptr; }
 
@@ -73,6 +76,7 @@ class DirectoryListing {
   std::uint32_t filter_ = 0;
   bool started_ = false;
   bool atEnd_ = false;
+  bool hasCurrent_ = false;  // a file or link RemoveCurrent may delete
   DirectoryEntry current_;
 };
 

@@ -1,3 +1,5 @@
+#include <stdlib.h>
+
 #include <algorithm>
 #include <barrier>
 #include <cstring>
@@ -6,11 +8,28 @@
 
 #include "boundary/log_library_object.h"
 #include "boundary/object_list.h"
+#include "config/log_locations.h"
 #include "support/test_support.h"
 #include "zunlogx/zunlogx.h"
 
 namespace zun {
 namespace {
+
+// The process's log system must not write into the real home: before any
+// test creates it, its per-user and shared folders move into a temporary
+// folder of this run.
+const std::filesystem::path kFolders = [] {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/zunlogx-boundary-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) std::abort();
+  setenv("XDG_STATE_HOME", (pattern + "/state").c_str(), 1);
+  setenv("ALLUSERSPROFILE", (pattern + "/common").c_str(), 1);
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(kFolders, ignored);
+  });
+  return std::filesystem::path(pattern);
+}();
 
 std::vector<LogLibraryObject*> ListedObjects() {
   std::vector<LogLibraryObject*> seen;
@@ -206,6 +225,118 @@ TEST(LogInterface, LoggersComeFromTheSharedTree) {
   EXPECT_RC(0u, first->vtbl->Flush(first));
   ZunReleaseLogObject(&id, first);
   ZunReleaseLogObject(&id, second);
+}
+
+class LogConfigurationTest : public test::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    ASSERT_RC(0u, ZunGetLogObject(&kId, &log_));
+    t_ = log_->vtbl;
+  }
+  void TearDown() override {
+    ZunReleaseLogObject(&kId, log_);
+    TempDirTest::TearDown();
+  }
+  WString Folder(std::uint32_t (*get)(ILog*, char16_t*, std::uint32_t, std::uint32_t*)) {
+    char16_t buffer[512] = {};
+    std::uint32_t size = 0;
+    EXPECT_RC(0u, get(log_, buffer, 511, &size));
+    return buffer;
+  }
+  static WString LogFolderOf(const std::atomic<LogClient*>& client) {
+    return client.load() != nullptr ? client.load()->logFolder : u"(none)";
+  }
+  std::int32_t ThresholdOf(const char16_t* name) {
+    ZunLogger* logger = nullptr;
+    EXPECT_RC(0u, t_->FindLogger(log_, &logger, name));
+    if (logger == nullptr) return -1;
+    ZunDispatch* dispatch = logger->vtbl->GetDispatchInterface(logger);
+    for (std::int32_t level :
+         {ZUN_SEVERITY_DEBUG, ZUN_SEVERITY_INFO, ZUN_SEVERITY_WARN, ZUN_SEVERITY_ERROR}) {
+      if (dispatch->vtbl->IsEnabled(dispatch, level + 1) == 1) return level;
+    }
+    return ZUN_SEVERITY_FATAL;
+  }
+
+  static constexpr ZunGuid kId = ZUN_LOG_INTERFACE_ID_2;
+  ILog* log_ = nullptr;
+  const ILogVtbl* t_ = nullptr;
+};
+
+TEST_F(LogConfigurationTest, EachClientKeepsItsFirstLogFolderAndItsLatestConfigurationFolder) {
+  std::filesystem::create_directories(PathOf("logs"));
+  test::WriteFileBytes(PathOf("logs/zun-1.tmp"), "x");
+  test::WriteFileBytes(PathOf("logs/kept.tmp"), "x");
+  LogLibraryObject* object = ObjectOf(log_);
+
+  ASSERT_RC(0u, t_->SetFolders(log_, u"first", WidePath("logs").c_str()));
+  EXPECT_FALSE(std::filesystem::exists(PathOf("logs/zun-1.tmp")));
+  EXPECT_TRUE(std::filesystem::exists(PathOf("logs/kept.tmp")));
+  ASSERT_RC(0u, t_->SetFolders(log_, nullptr, WidePath("other").c_str()));
+  EXPECT_EQ(u"first", Folder(t_->GetConfigurationFolder));
+  ASSERT_RC(0u, t_->SetConfigurationFolder(log_, u"next"));
+  EXPECT_EQ(WidePath("logs"), LogFolderOf(object->primary));
+
+  // The buffer rule: a capacity of the length fits, one less does not.
+  char16_t buffer[8] = {u'x', u'x', u'x', u'x', u'x', u'x', u'x', u'x'};
+  std::uint32_t size = 0;
+  EXPECT_RC(0u, t_->GetConfigurationFolder(log_, buffer, 4, &size));
+  EXPECT_EQ(5u, size);
+  EXPECT_EQ(u"next", WString(buffer));
+  buffer[0] = u'y';
+  size = 0;
+  EXPECT_RC(RC_INSUFFICIENT_BUFFER, t_->GetConfigurationFolder(log_, buffer, 3, &size));
+  EXPECT_EQ(5u, size);
+  EXPECT_EQ(u'y', buffer[0]);
+
+  // Nothing to load loads nothing: the secondary client keeps no folders.
+  EXPECT_RC(0u, t_->LoadConfigurationFileSecondary(log_, u""));
+  EXPECT_RC(0u, t_->ApplyConfigurationTextOrNothingSecondary(log_, nullptr));
+  EXPECT_EQ(0, t_->HasFoldersSecondary(log_));
+  // Its first text sets "." and the standard log folder before applying.
+  EXPECT_RC(0u, t_->ApplyConfigurationTextSecondary(log_, u"[boundary.secondary]\n"));
+  EXPECT_EQ(1, t_->HasFoldersSecondary(log_));
+  EXPECT_EQ(u".", Folder(t_->GetConfigurationFolderSecondary));
+  WString standard;
+  ASSERT_RC(0u, StandardLogFolder(&standard));
+  EXPECT_EQ(standard, LogFolderOf(object->secondary));
+  EXPECT_EQ(u"next", Folder(t_->GetConfigurationFolder));
+}
+
+TEST_F(LogConfigurationTest, FilesAndTextsUseTheClientsFoldersAndReadBack) {
+  test::WriteFileBytes(PathOf("host.cfg"),
+                       "[defaultLayout]\nType = Layout\nLayoutType = Standard\n"
+                       "[boundaryFile]\nType = Appender\nAppenderType = File\nFileName = host.log\n"
+                       "[boundary.loaded]\nAdditive = no\nSeverity = ERROR\nAddAppenders = boundaryFile\n");
+  ASSERT_RC(0u, t_->SetFolders(log_, WidePath("").c_str(), WidePath("logs").c_str()));
+  ASSERT_RC(0u, t_->LoadConfigurationFile(log_, u"host.cfg"));
+  EXPECT_EQ(ZUN_SEVERITY_ERROR, ThresholdOf(u"boundary.loaded"));
+  ZunLogger* logger = nullptr;
+  ASSERT_RC(0u, t_->GetLogger(log_, &logger, u"boundary.loaded"));
+  EXPECT_RC(0u, ZunLogFormat(logger, ZUN_SEVERITY_FATAL, u"f.c", 1, 0, u"%s", u"into host.log"));
+  EXPECT_RC(0u, t_->Flush(log_));
+  EXPECT_NE(std::string::npos, test::ReadFileBytes(PathOf("logs/host.log")).find("MSG:into host.log"));
+
+  ASSERT_RC(0u, t_->ApplyConfigurationText(log_,
+                                           u"[boundary.loaded]\nAdditive = no\nSeverity = WARN\n"
+                                           u"AddAppenders = boundaryFile\n"));
+  EXPECT_EQ(ZUN_SEVERITY_WARN, ThresholdOf(u"boundary.loaded"));
+
+  std::uint32_t size = 0;
+  EXPECT_RC(RC_INSUFFICIENT_BUFFER, t_->GetConfigurationText(log_, nullptr, 0, &size));
+  std::vector<char16_t> text(size);
+  ASSERT_RC(0u, t_->GetConfigurationText(log_, text.data(), size - 1, &size));
+  const std::string rendered = ToUtf8(text.data());
+  EXPECT_NE(std::string::npos, rendered.find("[boundary.loaded]\r\nAddAppenders = boundaryFile\r\n"
+                                             "Additive = false\r\nSeverity = WARN\r\n"));
+
+  ASSERT_RC(0u, t_->SaveConfigurationFileSecondary(log_, WidePath("saved.cfg").c_str(), 1));
+  const std::string saved = test::ReadFileBytes(PathOf("saved.cfg"));
+  EXPECT_EQ(0u, saved.rfind("\xFF\xFE", 0));
+  EXPECT_EQ(0666u, static_cast<unsigned>(std::filesystem::status(PathOf("saved.cfg")).permissions()));
+  EXPECT_EQ(rendered, ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(saved.data() + 2),
+                                            (saved.size() - 2) / 2)));
 }
 
 TEST(LogClient, RacingThreadsShareTheFirstInstalledClient) {
