@@ -227,116 +227,44 @@ TEST(LogInterface, LoggersComeFromTheSharedTree) {
   ZunReleaseLogObject(&id, second);
 }
 
-class LogConfigurationTest : public test::TempDirTest {
- protected:
-  void SetUp() override {
-    TempDirTest::SetUp();
-    ASSERT_RC(0u, ZunGetLogObject(&kId, &log_));
-    t_ = log_->vtbl;
-  }
-  void TearDown() override {
-    ZunReleaseLogObject(&kId, log_);
-    TempDirTest::TearDown();
-  }
-  WString Folder(std::uint32_t (*get)(ILog*, char16_t*, std::uint32_t, std::uint32_t*)) {
-    char16_t buffer[512] = {};
+// A client keeps its first log folder and its latest configuration folder;
+// setting the log folder deletes the temporary files left in it.
+TEST(LogInterface, ClientFoldersFollowTheirRules) {
+  const std::filesystem::path logs = kFolders / "logs";
+  std::filesystem::create_directories(logs);
+  for (const char* name : {"zun-1.tmp", "kept.tmp"}) test::WriteFileBytes(logs / name, "x");
+  const ZunGuid id = ZUN_LOG_INTERFACE_ID_2;
+  ILog* log = nullptr;
+  ASSERT_RC(0u, ZunGetLogObject(&id, &log));
+  const ILogVtbl* t = log->vtbl;
+  auto folder = [&](auto get, std::uint32_t capacity = 511, ResultCode rc = 0u) {
+    char16_t buffer[512] = {u'x'};
     std::uint32_t size = 0;
-    EXPECT_RC(0u, get(log_, buffer, 511, &size));
-    return buffer;
-  }
-  static WString LogFolderOf(const std::atomic<LogClient*>& client) {
-    return client.load() != nullptr ? client.load()->logFolder : u"(none)";
-  }
-  std::int32_t ThresholdOf(const char16_t* name) {
-    ZunLogger* logger = nullptr;
-    EXPECT_RC(0u, t_->FindLogger(log_, &logger, name));
-    if (logger == nullptr) return -1;
-    ZunDispatch* dispatch = logger->vtbl->GetDispatchInterface(logger);
-    for (std::int32_t level :
-         {ZUN_SEVERITY_DEBUG, ZUN_SEVERITY_INFO, ZUN_SEVERITY_WARN, ZUN_SEVERITY_ERROR}) {
-      if (dispatch->vtbl->IsEnabled(dispatch, level + 1) == 1) return level;
-    }
-    return ZUN_SEVERITY_FATAL;
-  }
+    EXPECT_RC(rc, get(log, buffer, capacity, &size));
+    return ToUtf8(buffer) + ":" + std::to_string(size);
+  };
+  ASSERT_RC(0u, t->SetFolders(log, u"first", ToUtf16(logs.string()).c_str()));
+  EXPECT_FALSE(std::filesystem::exists(logs / "zun-1.tmp"));
+  EXPECT_TRUE(std::filesystem::exists(logs / "kept.tmp"));
+  ASSERT_RC(0u, t->SetFolders(log, nullptr, u"/elsewhere"));
+  EXPECT_EQ("first:6", folder(t->GetConfigurationFolder));
+  ASSERT_RC(0u, t->SetConfigurationFolder(log, u"next"));
+  EXPECT_EQ(ToUtf16(logs.string()), ObjectOf(log)->primary.load()->logFolder);
+  EXPECT_EQ("next:5", folder(t->GetConfigurationFolder, 4));
+  EXPECT_EQ("x:5", folder(t->GetConfigurationFolder, 3, RC_INSUFFICIENT_BUFFER));
 
-  static constexpr ZunGuid kId = ZUN_LOG_INTERFACE_ID_2;
-  ILog* log_ = nullptr;
-  const ILogVtbl* t_ = nullptr;
-};
-
-TEST_F(LogConfigurationTest, EachClientKeepsItsFirstLogFolderAndItsLatestConfigurationFolder) {
-  std::filesystem::create_directories(PathOf("logs"));
-  test::WriteFileBytes(PathOf("logs/zun-1.tmp"), "x");
-  test::WriteFileBytes(PathOf("logs/kept.tmp"), "x");
-  LogLibraryObject* object = ObjectOf(log_);
-
-  ASSERT_RC(0u, t_->SetFolders(log_, u"first", WidePath("logs").c_str()));
-  EXPECT_FALSE(std::filesystem::exists(PathOf("logs/zun-1.tmp")));
-  EXPECT_TRUE(std::filesystem::exists(PathOf("logs/kept.tmp")));
-  ASSERT_RC(0u, t_->SetFolders(log_, nullptr, WidePath("other").c_str()));
-  EXPECT_EQ(u"first", Folder(t_->GetConfigurationFolder));
-  ASSERT_RC(0u, t_->SetConfigurationFolder(log_, u"next"));
-  EXPECT_EQ(WidePath("logs"), LogFolderOf(object->primary));
-
-  // The buffer rule: a capacity of the length fits, one less does not.
-  char16_t buffer[8] = {u'x', u'x', u'x', u'x', u'x', u'x', u'x', u'x'};
-  std::uint32_t size = 0;
-  EXPECT_RC(0u, t_->GetConfigurationFolder(log_, buffer, 4, &size));
-  EXPECT_EQ(5u, size);
-  EXPECT_EQ(u"next", WString(buffer));
-  buffer[0] = u'y';
-  size = 0;
-  EXPECT_RC(RC_INSUFFICIENT_BUFFER, t_->GetConfigurationFolder(log_, buffer, 3, &size));
-  EXPECT_EQ(5u, size);
-  EXPECT_EQ(u'y', buffer[0]);
-
-  // Nothing to load loads nothing: the secondary client keeps no folders.
-  EXPECT_RC(0u, t_->LoadConfigurationFileSecondary(log_, u""));
-  EXPECT_RC(0u, t_->ApplyConfigurationTextOrNothingSecondary(log_, nullptr));
-  EXPECT_EQ(0, t_->HasFoldersSecondary(log_));
-  // Its first text sets "." and the standard log folder before applying.
-  EXPECT_RC(0u, t_->ApplyConfigurationTextSecondary(log_, u"[boundary.secondary]\n"));
-  EXPECT_EQ(1, t_->HasFoldersSecondary(log_));
-  EXPECT_EQ(u".", Folder(t_->GetConfigurationFolderSecondary));
-  WString standard;
+  // The first text of a client without folders sets "." and the standard
+  // log folder; the standard configuration folder is the shared one.
+  EXPECT_RC(0u, t->ApplyConfigurationTextSecondary(log, u"[boundary.secondary]\n"));
+  EXPECT_EQ(".:2", folder(t->GetConfigurationFolderSecondary));
+  WString standard, shared;
   ASSERT_RC(0u, StandardLogFolder(&standard));
-  EXPECT_EQ(standard, LogFolderOf(object->secondary));
-  EXPECT_EQ(u"next", Folder(t_->GetConfigurationFolder));
-}
-
-TEST_F(LogConfigurationTest, FilesAndTextsUseTheClientsFoldersAndReadBack) {
-  test::WriteFileBytes(PathOf("host.cfg"),
-                       "[defaultLayout]\nType = Layout\nLayoutType = Standard\n"
-                       "[boundaryFile]\nType = Appender\nAppenderType = File\nFileName = host.log\n"
-                       "[boundary.loaded]\nAdditive = no\nSeverity = ERROR\nAddAppenders = boundaryFile\n");
-  ASSERT_RC(0u, t_->SetFolders(log_, WidePath("").c_str(), WidePath("logs").c_str()));
-  ASSERT_RC(0u, t_->LoadConfigurationFile(log_, u"host.cfg"));
-  EXPECT_EQ(ZUN_SEVERITY_ERROR, ThresholdOf(u"boundary.loaded"));
-  ZunLogger* logger = nullptr;
-  ASSERT_RC(0u, t_->GetLogger(log_, &logger, u"boundary.loaded"));
-  EXPECT_RC(0u, ZunLogFormat(logger, ZUN_SEVERITY_FATAL, u"f.c", 1, 0, u"%s", u"into host.log"));
-  EXPECT_RC(0u, t_->Flush(log_));
-  EXPECT_NE(std::string::npos, test::ReadFileBytes(PathOf("logs/host.log")).find("MSG:into host.log"));
-
-  ASSERT_RC(0u, t_->ApplyConfigurationText(log_,
-                                           u"[boundary.loaded]\nAdditive = no\nSeverity = WARN\n"
-                                           u"AddAppenders = boundaryFile\n"));
-  EXPECT_EQ(ZUN_SEVERITY_WARN, ThresholdOf(u"boundary.loaded"));
-
-  std::uint32_t size = 0;
-  EXPECT_RC(RC_INSUFFICIENT_BUFFER, t_->GetConfigurationText(log_, nullptr, 0, &size));
-  std::vector<char16_t> text(size);
-  ASSERT_RC(0u, t_->GetConfigurationText(log_, text.data(), size - 1, &size));
-  const std::string rendered = ToUtf8(text.data());
-  EXPECT_NE(std::string::npos, rendered.find("[boundary.loaded]\r\nAddAppenders = boundaryFile\r\n"
-                                             "Additive = false\r\nSeverity = WARN\r\n"));
-
-  ASSERT_RC(0u, t_->SaveConfigurationFileSecondary(log_, WidePath("saved.cfg").c_str(), 1));
-  const std::string saved = test::ReadFileBytes(PathOf("saved.cfg"));
-  EXPECT_EQ(0u, saved.rfind("\xFF\xFE", 0));
-  EXPECT_EQ(0666u, static_cast<unsigned>(std::filesystem::status(PathOf("saved.cfg")).permissions()));
-  EXPECT_EQ(rendered, ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(saved.data() + 2),
-                                            (saved.size() - 2) / 2)));
+  EXPECT_EQ(standard, ObjectOf(log)->secondary.load()->logFolder);
+  ASSERT_RC(0u, SharedLogFolder(&shared));
+  EXPECT_RC(0u, t->UseStandardConfigurationFolderSecondary(log));
+  EXPECT_EQ(ToUtf8(shared) + ":" + std::to_string(shared.size() + 1),
+            folder(t->GetConfigurationFolderSecondary));
+  ZunReleaseLogObject(&id, log);
 }
 
 TEST(LogClient, RacingThreadsShareTheFirstInstalledClient) {

@@ -1,6 +1,4 @@
-// Configuration files, texts and reloads reaching a log system, and the
-// temporary files of a log folder.
-#include <algorithm>
+// Configuration files, texts and reloads reaching a log system.
 #include <chrono>
 
 #include "core/log_system_fixture.h"
@@ -10,131 +8,54 @@ namespace {
 
 using test::LogSystemTest;
 
-// A non-additive logger section at a severity.
-std::string LoggerAt(const std::string& name, const std::string& severity) {
-  return "[" + name + "]\nAdditive = no\nSeverity = " + severity + "\n";
+// A file of one non-additive logger section at a severity; `ahead` moves
+// its last-write time that many seconds on, so that a change always shows.
+void WriteLogger(const std::filesystem::path& path, const std::string& name, const std::string& severity,
+                 int ahead = 0) {
+  test::WriteFileBytes(path, "[" + name + "]\nAdditive = no\nSeverity = " + severity + "\n");
+  std::filesystem::last_write_time(path,
+                                   std::filesystem::last_write_time(path) + std::chrono::seconds(ahead));
 }
 
-class LoadingTest : public LogSystemTest {
- protected:
-  Severity ThresholdOf(WStringView name) {
-    Logger* logger = Find(name);
-    return logger != nullptr ? logger->Threshold() : -1;
-  }
-  std::vector<std::string> SourceNames() {
-    std::vector<std::string> names;
-    for (const auto& [name, source] : system_.Sources()) names.push_back(ToUtf8(name));
-    return names;
-  }
-  void Touch(const std::string& name, int secondsAhead) {
-    const auto path = PathOf(name);
-    std::filesystem::last_write_time(
-        path, std::filesystem::last_write_time(path) + std::chrono::seconds(secondsAhead));
-  }
-};
+TEST_F(LogSystemTest, LoadedFilesAreRecordedOnceAndReloaded) {
+  WriteLogger(PathOf("privlog.cfg"), "p", "ERROR");
+  LoadPrivateConfiguration(system_);
+  WriteLogger(PathOf("privlog.cfg"), "p", "FATAL", 5);
+  LoadPrivateConfiguration(system_);  // tried once only
+  WriteLogger(PathOf("one.cfg"), "one", "ERROR");
+  WriteLogger(PathOf("two.cfg"), "two", "ERROR");
+  ASSERT_RC(RC_OK, LoadSourceFile(system_, u"one.cfg", folder_, folder_));
+  ASSERT_RC(RC_OK, LoadSourceFile(system_, u"one.cfg", folder_, u"logs"));
+  ASSERT_RC(RC_OK, LoadSourceFile(system_, u"two.cfg", folder_, folder_));
+  EXPECT_RC(RC_FILE_NOT_FOUND, LoadSourceFile(system_, u"missing.cfg", folder_, folder_));
+  ASSERT_RC(RC_OK, Apply(u"[text]\nAdditive = no\nSeverity = ERROR\n"));
+  ASSERT_EQ(3u, system_.Sources().size());  // one.cfg, privlog.cfg, two.cfg
+  const ConfigSource& one = system_.Sources().begin()->second;
+  EXPECT_EQ(u"one.cfg", one.givenName);
+  EXPECT_EQ(PathOf("one.cfg").string(), ToUtf8(one.fullPath));
+  EXPECT_EQ(u"logs", one.logFolder);
+  EXPECT_EQ(kSeverityError, ThresholdOf(u"p"));
 
-TEST_F(LoadingTest, EachLoadedFileIsRecordedOnceUnderItsGivenName) {
-  WriteConfig("my.cfg", LoggerAt("mine", "ERROR"));
-  ASSERT_RC(RC_OK, Load(u"my.cfg"));
-  ASSERT_RC(RC_OK, Load(u"my.cfg"));
-  ASSERT_EQ(std::vector<std::string>{"my.cfg"}, SourceNames());
-  const ConfigSource& source = system_.Sources().begin()->second;
-  EXPECT_EQ(PathOf("my.cfg").string(), ToUtf8(source.fullPath));
-  EXPECT_EQ(folder_, source.logFolder);
-  EXPECT_NE(0u, source.lastWriteTime);
-  EXPECT_EQ(kSeverityError, ThresholdOf(u"mine"));
-
-  // A file that cannot be opened is not recorded; one that fails to apply is.
-  EXPECT_RC(RC_FILE_NOT_FOUND, Load(u"missing.cfg"));
-  WriteConfig("bad.cfg", "[root]\nAddAppenders = nowhere\n");
-  EXPECT_RC(RC_APPENDER_NOT_FOUND, LoadSourceFile(system_, WidePath("bad.cfg"), u"/nowhere", folder_));
-  EXPECT_EQ((std::vector<std::string>{PathOf("bad.cfg").string(), "my.cfg"}), SourceNames());
-  // Texts are applied, never recorded.
-  EXPECT_RC(RC_OK, Apply(u"[text]\n"));
-  EXPECT_EQ(2u, system_.Sources().size());
-}
-
-TEST_F(LoadingTest, ReloadAppliesLoadedFilesAgainAndSkipsDeletedOnes) {
-  WriteConfig("one.cfg", LoggerAt("r1", "ERROR"));
-  WriteConfig("two.cfg", LoggerAt("r2", "ERROR"));
-  ASSERT_RC(RC_OK, Load(u"one.cfg"));
-  ASSERT_RC(RC_OK, Load(u"two.cfg"));
-  ASSERT_RC(RC_OK, Apply(ToUtf16(LoggerAt("text", "ERROR"))));
-  ASSERT_RC(RC_OK,
-            Apply(ToUtf16(LoggerAt("r1", "DEBUG") + LoggerAt("r2", "DEBUG") + LoggerAt("text", "DEBUG"))));
+  const WString allDebug =
+      u"[one]\nAdditive = no\nSeverity = DEBUG\n[two]\nAdditive = no\nSeverity = DEBUG\n"
+      u"[text]\nAdditive = no\nSeverity = DEBUG\n";
+  ASSERT_RC(RC_OK, Apply(allDebug));
   std::filesystem::remove(PathOf("one.cfg"));
-
   EXPECT_RC(RC_OK, ReloadConfiguration(system_));
-  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"r1"));
-  EXPECT_EQ(kSeverityError, ThresholdOf(u"r2"));
+  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"one"));  // gone: skipped
+  EXPECT_EQ(kSeverityError, ThresholdOf(u"two"));
+  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"text"));  // texts are not recorded
+  EXPECT_EQ(kSeverityFatal, ThresholdOf(u"p"));
+
+  // Only files whose last-write time changed are applied, once per change.
+  ASSERT_RC(RC_OK, Apply(allDebug));
+  WriteLogger(PathOf("two.cfg"), "two", "WARN", 10);
+  ReloadChangedConfiguration(system_);
+  EXPECT_EQ(kSeverityWarn, ThresholdOf(u"two"));
   EXPECT_EQ(kSeverityDebug, ThresholdOf(u"text"));
-}
-
-TEST_F(LoadingTest, ChangedFilesAreAppliedOncePerChange) {
-  WriteConfig("a.cfg", LoggerAt("a", "ERROR"));
-  WriteConfig("b.cfg", LoggerAt("b", "ERROR"));
-  ASSERT_RC(RC_OK, Load(u"a.cfg"));
-  ASSERT_RC(RC_OK, Load(u"b.cfg"));
-  const std::u16string allDebug = ToUtf16(LoggerAt("a", "DEBUG") + LoggerAt("b", "DEBUG"));
-  ASSERT_RC(RC_OK, Apply(allDebug));
-
-  ReloadChangedConfiguration(system_);
-  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"a"));
-  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"b"));
-
-  WriteConfig("a.cfg", LoggerAt("a", "WARN"));
-  Touch("a.cfg", 10);
-  ReloadChangedConfiguration(system_);
-  EXPECT_EQ(kSeverityWarn, ThresholdOf(u"a"));
-  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"b"));
-
-  // A file that fails to apply is recorded as seen and waits for its next
-  // change; so does one that was deleted.
-  ASSERT_RC(RC_OK, Apply(allDebug));
-  WriteConfig("a.cfg", LoggerAt("a", "FATAL") + "[z]\nAddAppenders = nowhere\n");
-  Touch("a.cfg", 20);
-  std::filesystem::remove(PathOf("b.cfg"));
-  ReloadChangedConfiguration(system_);
-  EXPECT_EQ(kSeverityFatal, ThresholdOf(u"a"));
   ASSERT_RC(RC_OK, Apply(allDebug));
   ReloadChangedConfiguration(system_);
-  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"a"));
-  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"b"));
-}
-
-TEST_F(LoadingTest, PrivateConfigurationIsTriedOnceFromTheSystemsFolder) {
-  WriteConfig("privlog.cfg", LoggerAt("private", "ERROR"));
-  LoadPrivateConfiguration(system_);
-  EXPECT_TRUE(system_.PrivateConfigurationTried());
-  EXPECT_EQ(kSeverityError, ThresholdOf(u"private"));
-  EXPECT_EQ(std::vector<std::string>{"privlog.cfg"}, SourceNames());
-
-  WriteConfig("privlog.cfg", LoggerAt("private", "FATAL"));
-  LoadPrivateConfiguration(system_);
-  EXPECT_EQ(kSeverityError, ThresholdOf(u"private"));
-
-  // Missing, it is still tried only once, and nothing is recorded.
-  LogSystem other;
-  ASSERT_RC(RC_OK, other.Start(u"/nonexistent", folder_));
-  LoadPrivateConfiguration(other);
-  EXPECT_TRUE(other.PrivateConfigurationTried());
-  EXPECT_TRUE(other.Sources().empty());
-}
-
-TEST_F(LoadingTest, OnlyTemporaryFilesOfTheFolderItselfAreDeleted) {
-  for (const char* name : {"zun-1.tmp", "ZUN-2.TMP", "zun-3.tmpx", "other.tmp", "zun-.tmp.log"}) {
-    test::WriteFileBytes(PathOf(name), "x");
-  }
-  std::filesystem::create_directories(PathOf("zun-dir.tmp/zun-inner.tmp"));
-  DeleteTemporaryFiles(folder_);
-  std::vector<std::string> left;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(Dir())) {
-    left.push_back(std::filesystem::relative(entry.path(), Dir()).string());
-  }
-  std::sort(left.begin(), left.end());
-  EXPECT_EQ((std::vector<std::string>{"other.tmp", "zun-.tmp.log", "zun-3.tmpx", "zun-dir.tmp",
-                                      "zun-dir.tmp/zun-inner.tmp"}),
-            left);
+  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"two"));
 }
 
 }  // namespace

@@ -11,18 +11,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "host_check.h"
 #include "zunlogx/zunlogx.h"
-
-static int passed, failed;
-
-static void Check(int ok, const char* what) {
-  printf("%s %s\n", ok ? "ok  " : "FAIL", what);
-  if (ok) {
-    ++passed;
-  } else {
-    ++failed;
-  }
-}
 
 int main(int argc, char** argv) {
   const char* path = argc > 1 ? argv[1] : "libzunlogx.so";
