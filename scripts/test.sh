@@ -27,6 +27,8 @@ run_config() {
 }
 
 run_config release -DCMAKE_BUILD_TYPE=Release -DZUNLOGX_BENCH=ON
+echo "== examples against an installed copy"
+bash scripts/examples.sh build/release
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_config sanitize -DCMAKE_BUILD_TYPE=Debug -DZUNLOGX_SANITIZE=ON
 

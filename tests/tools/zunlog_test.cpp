@@ -177,7 +177,8 @@ TEST_F(ZunlogTest, ConfigurationVerbsShowWhatIsInEffect) {
 
   EXPECT_EQ(0, Run({"config", "save", "-c", config, PathOf("saved.cfg").string()}).status);
   const std::string saved = ReadFileBytes(PathOf("saved.cfg"));
-  EXPECT_TRUE(saved.starts_with("\xFF\xFE[\0f\0]\0"s)) << saved;
+  EXPECT_TRUE(saved.starts_with("\xFF\xFE"s)) << saved;
+  EXPECT_NE(std::string::npos, saved.find("\n\0[\0f\0]\0\r\0\n\0"s)) << saved;
 
   // The default configuration's appender, no longer used, may still be listed.
   const Outcome where = Run({"where", "-c", config});
