@@ -3,7 +3,6 @@
 #include <pthread.h>
 
 #include <atomic>
-#include <cstdlib>
 
 namespace zun {
 
@@ -11,15 +10,24 @@ namespace {
 
 constinit std::atomic<bool> gExiting{false};
 
-void NoteExit() { gExiting.store(true, std::memory_order_release); }
+void NoteExit(void*) { gExiting.store(true, std::memory_order_release); }
 
 }  // namespace
+
+extern "C" {
+extern void* __dso_handle;
+int __cxa_atexit(void (*function)(void*), void* argument, void* dso) noexcept;
+}
 
 void AddForkHandlers(void (*prepare)(), void (*parent)(), void (*child)()) noexcept {
   pthread_atfork(prepare, parent, child);
 }
 
-void WatchForProcessExit() noexcept { std::atexit(NoteExit); }
+// Registered with this library's handle, as atexit itself does, so that
+// unloading the library drops the handler; said outright because a
+// sanitizer's atexit wrapper loses the handle and calls into the unloaded
+// library at exit.
+void WatchForProcessExit() noexcept { __cxa_atexit(NoteExit, nullptr, &__dso_handle); }
 
 bool ProcessExiting() noexcept { return gExiting.load(std::memory_order_acquire); }
 

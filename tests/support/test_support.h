@@ -14,6 +14,20 @@
 
 namespace zun::test {
 
+// ThreadSanitizer builds: slow, and unable to start threads in the child of a
+// forked multi-threaded process.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+inline constexpr bool kThreadSanitizer = true;
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
+
 // A new empty folder under $TMPDIR (or /tmp), removed with its contents at
 // the end of the test.
 class TempDirTest : public ::testing::Test {
