@@ -137,14 +137,10 @@ TEST(LogInterface, SlotsThatNeedNoLogSystem) {
   ILog* log = nullptr;
   ASSERT_RC(0u, ZunGetLogObject(&id, &log));
   const ILogVtbl* t = log->vtbl;
-  EXPECT_EQ(1, t->IsAvailable(log));
-  EXPECT_EQ(1, t->IsAvailableSecondary(log));
-  EXPECT_EQ(0, t->HasFolders(log));
-  EXPECT_EQ(0, t->HasFoldersSecondary(log));
-  EXPECT_RC(RC_NOT_SUPPORTED, t->Reserved11(log));
-  EXPECT_RC(RC_NOT_SUPPORTED, t->Reserved23(log));
-  EXPECT_RC(RC_NOT_SUPPORTED, t->Reserved33(log));
-  EXPECT_RC(RC_NOT_SUPPORTED, t->Reserved34(log));
+  for (auto available : {t->IsAvailable, t->IsAvailableSecondary}) EXPECT_EQ(1, available(log));
+  for (auto hasFolders : {t->HasFolders, t->HasFoldersSecondary}) EXPECT_EQ(0, hasFolders(log));
+  for (auto reserved : {t->Reserved11, t->Reserved23, t->Reserved33, t->Reserved34})
+    EXPECT_RC(RC_NOT_SUPPORTED, reserved(log));
   // Loading nothing is not an error, whichever slot is used.
   EXPECT_RC(0u, t->LoadConfigurationFile(log, nullptr));
   EXPECT_RC(0u, t->LoadConfigurationFile2(log, u""));
