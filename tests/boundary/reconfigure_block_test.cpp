@@ -1,8 +1,11 @@
 #include "boundary/reconfigure_block.h"
 
+#include <pthread.h>
+
 #include <vector>
 
 #include "support/test_support.h"
+#include "zunlogx/zunlogx.h"
 
 namespace zun {
 namespace {
@@ -18,7 +21,7 @@ std::vector<std::uint8_t> Block(std::uint64_t count, const std::u16string& name,
   return b;
 }
 
-TEST(ReconfigureBlock, DecodesLittleEndianFields) {
+TEST(ReconfigureBlock, DecodesLittleEndianFieldsAndRefusesBadCountsAndTruncation) {
   const auto block = Block(5, u"a.cfg", 1);
   WString name;
   std::uint32_t selector = 7;
@@ -28,22 +31,44 @@ TEST(ReconfigureBlock, DecodesLittleEndianFields) {
   // Without a known end the same bytes decode the same way.
   ASSERT_RC(0u, DecodeReconfigureBlock(block.data(), SIZE_MAX, &name, &selector));
   EXPECT_EQ(u"a.cfg", name);
-}
 
-TEST(ReconfigureBlock, RefusesBadCountsAndTruncation) {
-  WString name;
-  std::uint32_t selector = 0;
-  auto big = Block(0x100000000ull, u"", 0);
-  EXPECT_RC(RC_INVALID_DATA, DecodeReconfigureBlock(big.data(), big.size(), &name, &selector));
-  auto allOnes = Block(0xFFFFFFFFull, u"", 0);
-  EXPECT_RC(RC_INVALID_DATA, DecodeReconfigureBlock(allOnes.data(), allOnes.size(), &name, &selector));
-
+  for (const std::uint64_t count : {0x100000000ull, 0xFFFFFFFFull}) {
+    const auto big = Block(count, u"", 0);
+    EXPECT_RC(RC_INVALID_DATA, DecodeReconfigureBlock(big.data(), big.size(), &name, &selector)) << count;
+  }
   const auto good = Block(3, u"abc", 2);
   EXPECT_RC(RC_INPUT_TRUNCATED, DecodeReconfigureBlock(good.data(), 7, &name, &selector));   // count
   EXPECT_RC(RC_INPUT_TRUNCATED, DecodeReconfigureBlock(good.data(), 13, &name, &selector));  // a unit
   EXPECT_RC(RC_INPUT_TRUNCATED, DecodeReconfigureBlock(good.data(), good.size() - 1, &name, &selector));
   EXPECT_RC(0u, DecodeReconfigureBlock(good.data(), good.size(), &name, &selector));
   EXPECT_EQ(2u, selector);
+}
+
+// Starts a thread at a remote entry point the way another process would and
+// returns the thread's exit value.
+ResultCode RunRemote(void* (*entry)(void*), void* parameter) {
+  pthread_t thread;
+  EXPECT_EQ(0, pthread_create(&thread, nullptr, entry, parameter));
+  void* status = nullptr;
+  EXPECT_EQ(0, pthread_join(thread, &status));
+  return static_cast<ResultCode>(reinterpret_cast<std::uintptr_t>(status));
+}
+
+TEST(RemoteEntryPoints, EndTheirThreadWithTheResult) {
+  auto empty = Block(0, u"", 0);
+  EXPECT_RC(0u, RunRemote(ZunLogLibraryRemoteReconfigure, empty.data()));
+  auto upperHalf = Block(0x100000001ull, u"", 0);
+  EXPECT_RC(RC_INVALID_DATA, RunRemote(ZunLogLibraryRemoteReconfigure, upperHalf.data()));
+  // Selector 2 names no client: nothing happens, and that is success.
+  const ZunGuid id = ZUN_LOG_INTERFACE_ID_1;
+  ILog* log = nullptr;
+  ASSERT_RC(0u, ZunGetLogObject(&id, &log));
+  auto selector2 = Block(3, u"xxx", 2);
+  EXPECT_RC(0u, RunRemote(ZunLogLibraryRemoteReconfigure, selector2.data()));
+  EXPECT_EQ(0, log->vtbl->HasFolders(log));
+  ZunReleaseLogObject(&id, log);
+  EXPECT_RC(0u, RunRemote(ZunLogLibraryRemoteReloadConfig, nullptr));
+  EXPECT_RC(0u, ZunLogLibraryReconfigure(nullptr, 0));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "config/config_reader.h"
@@ -46,15 +47,16 @@ TEST(ConfigSectionTest, SetValueQuotesAndTypedReadsTellAbsentFromEmpty) {
   ASSERT_RC(RC_OK, ParseDocument(document, source));
   const ConfigSectionRef section = document.Sections().at(u"s");
 
-  Items items{u"default"};
-  EXPECT_RC(RC_ITEM_NOT_PRESENT, section->GetList(u"Missing", &items));
-  EXPECT_EQ(1u, items.size());
-  EXPECT_RC(RC_OK, section->GetList(u"Empty", &items));
-  EXPECT_TRUE(items.empty());
-  EXPECT_RC(RC_OK, section->GetList(u"One", &items));
-  EXPECT_EQ((Items{u"a b"}), items);
-  EXPECT_RC(RC_OK, section->GetList(u"Many", &items));
-  EXPECT_EQ((Items{u"x", u"y z"}), items);
+  const std::tuple<const char16_t*, ResultCode, Items> lists[] = {
+      {u"Missing", RC_ITEM_NOT_PRESENT, {u"kept"}},
+      {u"Empty", RC_OK, {}},
+      {u"One", RC_OK, {u"a b"}},
+      {u"Many", RC_OK, {u"x", u"y z"}}};
+  for (const auto& [name, rc, expected] : lists) {
+    Items items{u"kept"};
+    EXPECT_RC(rc, section->GetList(name, &items));
+    EXPECT_EQ(expected, items) << ToUtf8(name);
+  }
   WString value = u"default";
   EXPECT_RC(RC_ITEM_NOT_PRESENT, section->GetValue(u"Missing", &value));
   EXPECT_EQ(u"default", value);

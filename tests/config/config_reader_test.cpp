@@ -172,15 +172,12 @@ TEST(ConfigDataFileTest, HandWrittenFilesParseAndSurviveAWriteAndReread) {
       u"it changes.",
       agent.Sections().at(u"root")->Comment());
   EXPECT_EQ(u" the main log", Key(agent, u"root", u"AddAppenders").InlineComment());
-  EXPECT_EQ(u"no", Key(agent, u"Agent.Transfer", u"Additive").Value());
   EXPECT_EQ(u"agentFile, transferFile", Key(agent, u"Agent.Transfer", u"AddAppenders").Value());
   EXPECT_EQ(u"C:\\Program Files\\Agent\\logs\\agent.log", Key(agent, u"agentFile", u"FileName").Value());
 
   EXPECT_EQ(u" \u00dcberwachung (monitor) \u2013 alte Einstellungen",
             legacy.Sections().at(u"root")->Comment());
-  EXPECT_EQ(u"WARN", Key(legacy, u"root", u"Severity").Value());
   EXPECT_EQ(u"D:\\\u00dcberwachung\\monitor.log", Key(legacy, u"monitorFile", u"FileName").Value());
-  EXPECT_EQ(u"1", Key(legacy, u"monitorFile", u"ImmediateWrite").Value());
 
   EXPECT_EQ((std::vector<WString>{u"console,", u"toolLog"}), Key(tools, u"root", u"AddAppenders").Items());
   EXPECT_EQ(u"\u0416\u0443\u0440\u043d\u0430\u043b tools.log", Key(tools, u"toolLog", u"FileName").Value());

@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <barrier>
 #include <cstdarg>
 #include <thread>
 
@@ -103,36 +102,21 @@ TEST_F(AsyncTest, EveryThreadsRecordsReachTheFileOnceWithOrWithoutTheWorker) {
   for (const Mode mode : {kDirect, kWorker, kStartStopAndFlush}) {
     const std::string file = "mode" + std::to_string(mode) + ".log";
     Logger* logger = WithFile(u"mode" + ToUtf16(std::to_string(mode)), file);
-    if (mode == kWorker) {
-      ASSERT_RC(RC_OK, system_.StartAsyncWorker());
-    }
-    const unsigned helpers = mode == kStartStopAndFlush ? 2 : 0;
+    if (mode == kWorker) ASSERT_RC(RC_OK, system_.StartAsyncWorker());
     std::atomic<unsigned> writing{kThreads};
-    std::barrier start(kThreads + helpers);
-    std::vector<std::thread> threads;
-    for (unsigned t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&, t] {
-        start.arrive_and_wait();
+    test::RunThreads(kThreads + (mode == kStartStopAndFlush ? 2 : 0), [&](unsigned t) {
+      if (t < kThreads) {
         for (unsigned n = 0; n < kLines; ++n)
           EXPECT_RC(RC_OK, Log(logger, u"%s", AppendLineText(t, n).c_str()));
         --writing;
-      });
-    }
-    if (helpers != 0) {
-      threads.emplace_back([&] {
-        start.arrive_and_wait();
-        while (writing != 0) {
-          EXPECT_RC(RC_OK, system_.StartAsyncWorker());
-          system_.Handler().SetMaxQueueSize(0);
-          system_.StopAsyncWorker();
-        }
-      });
-      threads.emplace_back([&] {
-        start.arrive_and_wait();
-        while (writing != 0) EXPECT_RC(RC_OK, system_.Flush());
-      });
-    }
-    for (std::thread& thread : threads) thread.join();
+      }
+      while (t == kThreads && writing != 0) {
+        EXPECT_RC(RC_OK, system_.StartAsyncWorker());
+        system_.Handler().SetMaxQueueSize(0);
+        system_.StopAsyncWorker();
+      }
+      while (t > kThreads && writing != 0) EXPECT_RC(RC_OK, system_.Flush());
+    });
     test::AppendWriters writers;
     for (unsigned t = 0; t < kThreads; ++t) writers[t] = kLines;
     if (mode == kDirect) {

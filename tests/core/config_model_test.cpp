@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <barrier>
-#include <thread>
 
 #include "appenders/standard_layout.h"
 #include "core/log_system_fixture.h"
@@ -134,19 +132,17 @@ TEST_F(LogSystemTest, ReconfiguringWhileLoggingLosesNoRecord) {
   const WString texts[2] = {common + u"[w]\nAdditive = no\nAddAppenders = a\n",
                             common + u"[w]\nAdditive = no\nAddAppenders = b\n"};
   ASSERT_RC(RC_OK, Apply(texts[0]));
+  std::vector<ZunLogger*> loggers;
+  for (unsigned t = 0; t < kThreads; ++t) loggers.push_back(Get(u"w.t" + ToUtf16(std::to_string(t))));
   std::atomic<unsigned> running{kThreads};
-  std::barrier start(kThreads + 1);
-  std::vector<std::thread> threads;
-  for (unsigned t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t, logger = Get(u"w.t" + ToUtf16(std::to_string(t)))] {
-      start.arrive_and_wait();
-      for (unsigned n = 0; n < kLines; ++n) EXPECT_RC(RC_OK, Log(logger, test::AppendLineText(t, n)));
-      running.fetch_sub(1);
-    });
-  }
-  start.arrive_and_wait();
-  for (unsigned round = 1; running.load() != 0; ++round) EXPECT_RC(RC_OK, Apply(texts[round % 2]));
-  for (std::thread& thread : threads) thread.join();
+  test::RunThreads(kThreads + 1, [&](unsigned t) {
+    if (t == kThreads) {
+      for (unsigned round = 1; running.load() != 0; ++round) EXPECT_RC(RC_OK, Apply(texts[round % 2]));
+      return;
+    }
+    for (unsigned n = 0; n < kLines; ++n) EXPECT_RC(RC_OK, Log(loggers[t], test::AppendLineText(t, n)));
+    running.fetch_sub(1);
+  });
   EXPECT_RC(RC_OK, system_.Flush());
 
   std::vector<std::string> lines;

@@ -93,6 +93,24 @@ class PassThroughOwner final : public AppenderOwner {
   ResultCode failure_ = RC_OK;
 };
 
+// A logger tree whose records pass straight to the appenders through a
+// PassThroughOwner.
+class LoggerTreeTest : public ::testing::Test {
+ protected:
+  Logger* Get(std::u16string_view name, std::uint32_t mask = 0) {
+    Logger* logger = nullptr;
+    EXPECT_RC(RC_OK, tree_.GetOrCreate(&logger, mask, name));
+    return logger;
+  }
+  static ResultCode Warn(Logger* logger, const char16_t* message) {
+    ZunLogger* face = logger->Interface();
+    return face->vtbl->LogFull(face, ZUN_SEVERITY_WARN, message, u"tree.cpp", 1, 0, 0, 0, 0, nullptr);
+  }
+
+  PassThroughOwner owner_;
+  LoggerTree tree_{&owner_};
+};
+
 // A host's record source over fixed views; Get fails from `failAt` on.
 struct ViewSource {
   ZunRecordSource face;

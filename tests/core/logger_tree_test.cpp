@@ -15,21 +15,7 @@ namespace {
 using test::RecordingAppender;
 using test::Section;
 
-class LoggerTreeTest : public ::testing::Test {
- protected:
-  Logger* Get(std::u16string_view name) {
-    Logger* logger = nullptr;
-    EXPECT_RC(RC_OK, tree_.GetOrCreate(&logger, 0, name));
-    return logger;
-  }
-  ResultCode LogThrough(Logger* logger, const char16_t* message) {
-    ZunLogger* face = logger->Interface();
-    return face->vtbl->LogFull(face, ZUN_SEVERITY_WARN, message, u"tree.cpp", 1, 0, 0, 0, 0, nullptr);
-  }
-
-  test::PassThroughOwner owner_;
-  LoggerTree tree_{&owner_};
-};
+using test::LoggerTreeTest;
 
 TEST_F(LoggerTreeTest, EmptySegmentsAreSkippedAndBlanksRefused) {
   Logger* ab = Get(u"a..b");
@@ -120,30 +106,30 @@ TEST_F(LoggerTreeTest, OneFailingAppenderWarnsKeepsTheOthersAndStopsAtThisLogger
   ASSERT_RC(RC_OK, LoggerTree::AddAppender(&tree_.Root(), &atRoot));
 
   failing.FailWith(RC_WRITE_FAULT);
-  EXPECT_RC(0xA0010043u, LogThrough(logger, u"first"));
+  EXPECT_RC(0xA0010043u, Warn(logger, u"first"));
   EXPECT_EQ(std::vector<std::u16string>{u"first"}, healthy.Messages());
   EXPECT_TRUE(atRoot.Messages().empty()) << "the parent is not written after a failure";
 
   failing.FailWith(RC_OK);
-  EXPECT_RC(RC_OK, LogThrough(logger, u"second"));
+  EXPECT_RC(RC_OK, Warn(logger, u"second"));
   EXPECT_EQ(std::vector<std::u16string>{u"second"}, failing.Messages());
   EXPECT_EQ(std::vector<std::u16string>{u"second"}, atRoot.Messages()) << "svc has no appenders of its own";
 
   // A warning stays that warning; a failure up the tree is the call's too.
   healthy.FailWith(RC_WARN_TIMEOUT);
   atRoot.FailWith(RC_ACCESS_DENIED);
-  EXPECT_RC(RC_WARN_TIMEOUT, LogThrough(logger, u"third"));
+  EXPECT_RC(RC_WARN_TIMEOUT, Warn(logger, u"third"));
   healthy.FailWith(RC_OK);
-  EXPECT_RC(0xA0010058u, LogThrough(logger, u"fourth"));
+  EXPECT_RC(0xA0010058u, Warn(logger, u"fourth"));
 
   atRoot.FailWith(RC_OK);
   ASSERT_RC(RC_OK, logger->Configure(*Section({{u"Additive", u"false"}})));
-  EXPECT_RC(RC_OK, LogThrough(logger, u"fifth"));
+  EXPECT_RC(RC_OK, Warn(logger, u"fifth"));
   EXPECT_EQ(std::vector<std::u16string>{u"second"}, atRoot.Messages()) << "a non-additive logger stops";
 
   LoggerTree::ResetTree(&tree_.Root());
   EXPECT_TRUE(logger->IsAdditive());
-  EXPECT_RC(RC_OK, LogThrough(logger, u"nowhere"));
+  EXPECT_RC(RC_OK, Warn(logger, u"nowhere"));
   EXPECT_EQ(4u, failing.Messages().size()) << "a reset drops every appender";
   EXPECT_EQ(std::vector<std::u16string>{u"second"}, atRoot.Messages());
 }

@@ -3,9 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <barrier>
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 #include "support/test_support.h"
@@ -70,20 +68,12 @@ TEST(SpecialFolders, ConcurrentFirstCallersSeeOneValueThatIsKeptWhileMissingOnes
   for (int i = 0; i < kThreads; ++i) expected += first;
   EXPECT_EQ(expected + "/a\n/first\n" + h250 + "\n",
             test::RunInChild({"HOME=" + h250, "XDG_STATE_HOME=/first"}, [] {
-              std::barrier start(kThreads);
               std::vector<std::string> seen(kThreads);
-              std::vector<std::thread> threads;
-              for (int i = 0; i < kThreads; ++i) {
-                threads.emplace_back([&, i] {
-                  start.arrive_and_wait();
-                  seen[i] = Folders({kFolderLocalAppData, kFolderAppData});
-                });
-              }
+              test::RunThreads(kThreads, [&](unsigned i) {
+                seen[i] = Folders({kFolderLocalAppData, kFolderAppData});
+              });
               std::string out;
-              for (int i = 0; i < kThreads; ++i) {
-                threads[i].join();
-                out += seen[i];
-              }
+              for (const std::string& each : seen) out += each;
               setenv("APPDATA", "/a", 1);
               setenv("XDG_STATE_HOME", "/second", 1);
               setenv("HOME", "/other", 1);

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <barrier>
 #include <chrono>
 #include <semaphore>
 #include <string>
@@ -21,6 +20,7 @@
 #include "protect/session_key.h"
 #include "protect_test_support.h"
 #include "records/protected_record.h"
+#include "support/test_support.h"
 
 namespace zun {
 namespace {
@@ -276,33 +276,23 @@ TEST_F(ProtectedTextTest, ConcurrentEncodingInAllModesGivesOnlyWellFormedTexts) 
   const ProtectionMode modes[] = {0, 1, 2, 3, 4, 9};
   const char16_t forms[] = {u'r', u'a', u'a', u'b', u'd', u'a'};
   auto text = [](int k) { return "record " + std::to_string(k) + std::string(k * 13 % 300, 'x'); };
-  std::barrier start(kThreads + 1);
-  std::atomic<bool> done{false};
+  std::atomic<int> encoding{kThreads};
   std::vector<WString> results(kThreads * kPerThread);
-  std::thread keeper([&] {
-    start.arrive_and_wait();
-    for (WString keyRecord; !done.load(); keyRecord.clear()) {
+  test::RunThreads(kThreads + 1, [&](int t) {
+    for (WString keyRecord; t == kThreads && encoding.load() != 0; keyRecord.clear()) {
       EXPECT_EQ(RC_OK, SetSessionKey(ProcessSession().key.data(), ProcessSession().key.size()));
       EXPECT_EQ(RC_OK, MakeKeyRecordText(keyRecord));
       EXPECT_EQ(366u, keyRecord.size());
     }
+    for (int k = t * kPerThread; t < kThreads && k < (t + 1) * kPerThread; ++k) {
+      LogRecord record;
+      record.message = ToUtf16(text(k));
+      record.protectionMode = modes[k % 6];
+      EXPECT_EQ(RC_OK, EncodeMessageText(record));
+      results[k] = std::move(record.message);
+    }
+    if (t < kThreads) encoding.fetch_sub(1);
   });
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      for (int k = t * kPerThread; k < (t + 1) * kPerThread; ++k) {
-        LogRecord record;
-        record.message = ToUtf16(text(k));
-        record.protectionMode = modes[k % 6];
-        EXPECT_EQ(RC_OK, EncodeMessageText(record));
-        results[k] = std::move(record.message);
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  done.store(true);
-  keeper.join();
   for (int k = 0; k < kThreads * kPerThread; ++k) {
     ASSERT_EQ(forms[k % 6], results[k][0]) << "record " << k;
     EXPECT_EQ(modes[k % 6] == 0 ? text(k) : Payload(text(k)),

@@ -2,14 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <barrier>
 #include <cstdlib>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "base/spin_lock.h"
 #include "platform/random_sources.h"
+#include "support/test_support.h"
 
 namespace zun {
 namespace {
@@ -64,26 +62,20 @@ TEST(RandomGenerator, SeedingStirsFreshSystemValuesIntoTheProcessGenerator) {
 // counter that only a sleeping lock guards; unlocked access shows under
 // ThreadSanitizer.
 TEST(RandomGenerator, ConcurrentDrawsEachTakeTheirOwnStep) {
-  constexpr int kThreads = 6, kDraws = 2000;
+  constexpr unsigned kThreads = 6, kDraws = 2000;
   RandomGenerator generator(0x42);
   SpinLock sleeping(1);
   long counter = 0;
-  std::barrier start(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      std::uint8_t word[4];
-      for (int i = 0; i < kDraws; ++i) (i + t) % 2 == 0 ? generator.Fill(word, 4) : void(generator.Byte());
-      for (int i = 0; i < 100; ++i) {
-        SpinLockGuard guard(sleeping);
-        ++counter;
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
+  test::RunThreads(kThreads, [&](unsigned t) {
+    std::uint8_t word[4];
+    for (unsigned i = 0; i < kDraws; ++i) (i + t) % 2 == 0 ? generator.Fill(word, 4) : void(generator.Byte());
+    for (int i = 0; i < 100; ++i) {
+      SpinLockGuard guard(sleeping);
+      ++counter;
+    }
+  });
   Nrand48 reference(0x42);
-  for (int i = 0; i < kThreads * kDraws; ++i) reference.Next();
+  for (unsigned i = 0; i < kThreads * kDraws; ++i) reference.Next();
   EXPECT_EQ(reference.State(), generator.State());
   EXPECT_EQ(kThreads * 100, counter);
 }

@@ -3,9 +3,11 @@
 // reading, UTF-16 literals in assertions.
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/result_code.h"
@@ -68,6 +70,16 @@ std::string HostProgram(const std::string& name);
 // what the child wrote to its standard output, `body`'s result last, and
 // "[status N]" when the child did not exit with 0.
 std::string RunInChild(const std::vector<std::string>& environment, const std::function<std::string()>& body);
+
+// Runs body(0) .. body(count - 1) on as many threads, released together by
+// one barrier, and joins them all.
+template <typename Body>
+void RunThreads(unsigned count, Body body) {
+  std::barrier start(count);
+  std::vector<std::thread> threads;
+  for (unsigned i = 0; i < count; ++i) threads.emplace_back([&, i] { start.arrive_and_wait(), body(i); });
+  for (std::thread& thread : threads) thread.join();
+}
 
 }  // namespace zun::test
 
