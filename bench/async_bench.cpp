@@ -60,8 +60,11 @@ class Setup {
     MemoryLineSource text(u"[bench]\nAppenderType = File\nFileName = async.log\n");
     ConfigSectionRef section;
     zun::Logger* logger = nullptr;
-    if (Failed(system_.Start()) || Failed(ParseDocument(document, text)) ||
-        Failed(document.EnumerateSections().Current(&section)) ||
+    // The default configuration's root appender is emptied, so only the
+    // measured file is written.
+    if (Failed(system_.Start(u"", ToUtf16(folder_.string()))) ||
+        Failed(LoggerTree::ReplaceAppenders(&system_.Tree().Root(), {})) ||
+        Failed(ParseDocument(document, text)) || Failed(document.EnumerateSections().Current(&section)) ||
         Failed(FileAppender::Create(&system_.RecordDispatcher(), u"bench", ToUtf16(folder_.string()),
                                     &appender_)) ||
         Failed(appender_->LoadConfig(*section)) ||
