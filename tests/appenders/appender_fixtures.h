@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -191,20 +192,25 @@ inline void AppendFromProcesses(const std::filesystem::path& path, unsigned proc
   ExpectEveryLineOnce(ReadLogLines(path), writers);
 }
 
-// Records what appenders report; writes nothing.
+// Records what appenders report, from any thread; writes nothing.
 class RecordingOwner final : public AppenderOwner {
  public:
   ResultCode Dispatch(Logger*, const LogRecord&) noexcept override { return RC_NOT_SUPPORTED; }
   ResultCode ReportRolledFile(WStringView path) noexcept override {
+    std::lock_guard<std::mutex> guard(lock_);
     rolled.emplace_back(path);
     return RC_OK;
   }
   ResultCode WatchFolder(WStringView) noexcept override { return RC_NOT_SUPPORTED; }
   ResultCode ReportOpenedFile(WStringView path) noexcept override {
+    std::lock_guard<std::mutex> guard(lock_);
     opened.emplace_back(path);
     return RC_OK;
   }
-  std::vector<WString> rolled, opened;
+  std::vector<WString> rolled, opened;  // read once the writers are done
+
+ private:
+  std::mutex lock_;
 };
 
 // The names in `dir`, sorted.

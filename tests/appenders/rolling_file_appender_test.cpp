@@ -202,6 +202,31 @@ TEST_F(RollingFileAppenderTest, BelowTheLimitALineCostsItsWriteAlone) {
   EXPECT_TRUE(fs::exists(PathOf("sized.log.1")));
 }
 
+// Two appenders of one log in one process, each used by two threads: the
+// appenders share the lock file's block as processes do.
+TEST_F(RollingFileAppenderTest, ThreadsOfOneProcessShareALogThroughTwoAppenders) {
+  std::unique_ptr<RollingFileAppender> appenders[2] = {Make(u"Size = 16384\nFilesCount = 100\n"),
+                                                       Make(u"Size = 16384\nFilesCount = 100\n")};
+  constexpr unsigned kLines = 2000;
+  std::barrier start(4);
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      start.arrive_and_wait();
+      for (unsigned n = 0; n < kLines; ++n) {
+        EXPECT_RC(RC_OK, appenders[t % 2]->Append(MakeRecord(kSeverityInfo, test::AppendLineText(t, n))));
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (auto& appender : appenders) appender->Close();
+  std::size_t files = 0;
+  std::uintmax_t bytes = 0;
+  test::ExpectEveryLineOnce(test::ReadRolledLines(Dir(), "common.", &files, &bytes),
+                            {{0, kLines}, {1, kLines}, {2, kLines}, {3, kLines}});
+  EXPECT_GT(files, 10u);
+}
+
 class RollingFileProcessesTest : public test::TempDirTest {};
 
 TEST_F(RollingFileProcessesTest, ProcessesShareALogWithoutLosingOrSplittingALine) {
