@@ -112,6 +112,11 @@ ResultCode CombinePath(WStringView folder, WStringView name, WString* out) {
   return RC_OK;
 }
 
+bool DirectoryExists(WStringView path) noexcept {
+  std::string native;
+  return Succeeded(ToNativePath(path, &native)) && IsDirectory(native);
+}
+
 ResultCode CreateDirectoryTree(WStringView path, std::optional<std::uint32_t> mode) {
   if (path.empty() || path.find(u'\0') != WStringView::npos) return RC_INVALID_PARAMETER;
   WStringView target = path;

@@ -42,6 +42,10 @@ WStringView ParentPart(WStringView path);
 // RC_OUT_OF_MEMORY.
 ResultCode CombinePath(WStringView folder, WStringView name, WString* out);
 
+// True when `path` names a directory (a final link followed); false when
+// it does not or cannot be examined.
+bool DirectoryExists(WStringView path) noexcept;
+
 // Creates the folder `path` with every missing parent. The parents get the
 // default permissions (0777 less the umask); the folder itself gets exactly
 // `mode` when one is given. A folder that exists already gives

@@ -5,7 +5,9 @@
 
 #include <barrier>
 #include <cstdlib>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/test_support.h"
@@ -13,73 +15,44 @@
 namespace zun {
 namespace {
 
-// Restores an environment variable at scope end.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (hadOld_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  bool hadOld_;
-  std::string old_;
-};
-
+// Host names run in a child process with exactly the environment given.
 TEST(HostName, OverrideVariableThenComputerNameThenSystem) {
-  WString name;
-  {
-    ScopedEnv cluster("_CLUSTER_NETWORK_NAME_", "vcluster");
-    ScopedEnv computer("COMPUTERNAME", "box");
-    ASSERT_RC(0u, GetHostName(&name));
-    EXPECT_EQ(u"vcluster", name);
-  }
-  {
-    ScopedEnv cluster("_CLUSTER_NETWORK_NAME_", nullptr);
-    ScopedEnv computer("COMPUTERNAME", "b\xc3\xa4r");
-    ASSERT_RC(0u, GetHostName(&name));
-    EXPECT_EQ(u"b\u00e4r", name);
-  }
-  ScopedEnv cluster("_CLUSTER_NETWORK_NAME_", nullptr);
-  ScopedEnv computer("COMPUTERNAME", nullptr);
-  ASSERT_RC(0u, GetHostName(&name));
   char node[256] = {};
   gethostname(node, sizeof node - 1);
-  EXPECT_EQ(ToUtf16(node), name);
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"_CLUSTER_NETWORK_NAME_=vcluster", "COMPUTERNAME=box"}, "vcluster\n"},
+      {{"COMPUTERNAME=b\xc3\xa4r"}, "b\xc3\xa4r\n"},
+      {{}, std::string(node) + "\n"},
+  };
+  for (const auto& [environment, expected] : cases) {
+    EXPECT_EQ(expected, test::RunInChild(environment, [] {
+                WString name;
+                const ResultCode rc = GetHostName(&name);
+                return test::Outcome(rc, name);
+              }));
+  }
 }
 
 TEST(HostName, CachedOnceForConcurrentFirstCallers) {
-  constexpr int kThreads = 8;
-  std::barrier start(kThreads);
-  std::vector<const WString*> seen(kThreads);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) {
-    threads.emplace_back([&, i] {
-      start.arrive_and_wait();
-      seen[i] = &GetCachedHostName();
-    });
-  }
-  for (auto& t : threads) t.join();
-  for (const WString* s : seen) EXPECT_EQ(seen[0], s);
-  EXPECT_FALSE(seen[0]->empty());
-  // Once computed it no longer follows the environment.
-  const WString first = *seen[0];
-  ScopedEnv computer("COMPUTERNAME", "changed-later");
-  EXPECT_EQ(first, GetCachedHostName());
+  EXPECT_EQ("box\n", test::RunInChild({"COMPUTERNAME=box"}, [] {
+              constexpr int kThreads = 8;
+              std::barrier start(kThreads);
+              std::vector<const WString*> seen(kThreads);
+              std::vector<std::thread> threads;
+              for (int i = 0; i < kThreads; ++i) {
+                threads.emplace_back([&, i] {
+                  start.arrive_and_wait();
+                  seen[i] = &GetCachedHostName();
+                });
+              }
+              for (auto& t : threads) t.join();
+              for (const WString* s : seen) {
+                if (s != seen[0]) return std::string("two texts\n");
+              }
+              // Once computed it no longer follows the environment.
+              setenv("COMPUTERNAME", "changed-later", 1);
+              return ToUtf8(GetCachedHostName()) + "\n";
+            }));
 }
 
 TEST(AccountName, PasswordEntryOfTheEffectiveUser) {

@@ -1,7 +1,10 @@
 #include "support/test_support.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -42,6 +45,36 @@ std::string DescribeCode(ResultCode rc) {
   return name ? std::string(name) + " (" + hex + ")" : std::string(hex);
 }
 
+std::string Outcome(ResultCode rc, WStringView text) {
+  return (Failed(rc) ? DescribeCode(rc) : ToUtf8(text)) + "\n";
+}
+
 std::string HostProgram(const std::string& name) { return std::string(ZUNLOGX_HOST_DIR) + "/" + name; }
+
+std::string RunInChild(const std::vector<std::string>& environment,
+                       const std::function<std::string()>& body) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return "[pipe failed]";
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    clearenv();
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
+    std::fputs(body().c_str(), stdout);
+    std::exit(0);  // not _exit: stdout is flushed, and the sanitizers report through the status
+  }
+  close(fds[1]);
+  std::string output;
+  char chunk[4096];
+  for (ssize_t n; pid > 0 && ((n = read(fds[0], chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR));) {
+    if (n > 0) output.append(chunk, static_cast<std::size_t>(n));
+  }
+  close(fds[0]);
+  int status = -1;
+  if (pid > 0) waitpid(pid, &status, 0);
+  if (status != 0) output += "[status " + std::to_string(status) + "]";
+  return output;
+}
 
 }  // namespace zun::test

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "base/result_code.h"
 #include "base/text.h"
@@ -32,8 +34,17 @@ void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes)
 // "RC_FILE_NOT_FOUND (0xE001003D)", for readable assertion messages.
 std::string DescribeCode(ResultCode rc);
 
+// `text` as UTF-8 when `rc` succeeded, else DescribeCode(rc); one line.
+std::string Outcome(ResultCode rc, WStringView text);
+
 // Path of a host program built from tests/hosts.
 std::string HostProgram(const std::string& name);
+
+// Runs `body` in a forked child whose environment is exactly `environment`
+// ("NAME=value" entries), so process-wide state starts fresh there. Returns
+// what the child wrote to its standard output, `body`'s result last, and
+// "[status N]" when the child did not exit with 0.
+std::string RunInChild(const std::vector<std::string>& environment, const std::function<std::string()>& body);
 
 }  // namespace zun::test
 
