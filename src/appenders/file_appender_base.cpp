@@ -3,6 +3,7 @@
 #include <new>
 
 #include "config/config_document.h"
+#include "config/log_locations.h"
 #include "platform/paths.h"
 
 namespace zun {
@@ -38,6 +39,9 @@ ResultCode FileAppenderBase::LoadConfig(const ConfigSection& section) noexcept {
   try {
     WString value;
     ResultCode rc = section.GetValue(u"FileName", &value);
+    if (Failed(rc)) return rc;
+    // The one place where a file name's ${name} variables are replaced.
+    rc = ExpandVariables(value, &value);
     if (Failed(rc)) return rc;
     WString resolved;
     rc = ResolveLogFileName(logDirectory_, value, &resolved);

@@ -122,6 +122,9 @@ TEST_F(FileAppenderTest, ConfigurationKeysAreReadExactlyAndSavedBack) {
   EXPECT_RC(RC_ITEM_NOT_PRESENT, load(u"FileName = a.log\n"));
   EXPECT_RC(RC_APPENDER_TYPE_MISMATCH, load(u"AppenderType = file\nFileName = a.log\n"));
   EXPECT_RC(RC_ITEM_NOT_PRESENT, load(u"AppenderType = File\n"));
+  EXPECT_RC(RC_INVALID_DATA, load(u"AppenderType = File\nFileName = ${nothing}.log\n"));
+  ASSERT_RC(RC_OK, load(u"AppenderType = File\nFileName = \"$${pid} ${pid}.log\"\n"));
+  EXPECT_EQ(u"/var/log/zun/${pid} " + ToUtf16(std::to_string(getpid())) + u".log", appender->FileName());
   for (const auto& [value, expected] : std::initializer_list<std::pair<const char16_t*, bool>>{
            {u"True", false}, {u"on", false}, {u"1", true}, {u"yes", true}}) {
     ASSERT_RC(RC_OK,
