@@ -32,10 +32,18 @@
 #include "core/dispatcher.h"
 #include "core/logger_tree.h"
 #include "hosts/append_lines.h"
+#include "platform/clock.h"
 #include "records/log_record.h"
 #include "support/test_support.h"
 
 namespace zun::test {
+
+// The UTC time of a calendar day and time of day.
+inline FileTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0) {
+  FileTime time = 0;
+  EXPECT_EQ(0u, CalendarToFileTime({year, month, day, hour, minute, second, ms, 0}, &time));
+  return time;
+}
 
 // The first section of configuration text, read as files are read.
 inline ConfigSectionRef SectionFromText(WStringView text) {

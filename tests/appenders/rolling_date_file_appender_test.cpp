@@ -9,16 +9,11 @@ namespace zun {
 namespace {
 
 namespace fs = std::filesystem;
+using test::At;
 using test::MakeLayout;
 using test::MakeRecord;
 using test::ReadFileBytes;
 using test::SectionFromText;
-
-FileTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0) {
-  FileTime time = 0;
-  EXPECT_EQ(0u, CalendarToFileTime({year, month, day, hour, minute, second, ms, 0}, &time));
-  return time;
-}
 
 FileTime gNow = 0;
 std::uint64_t gTicks = 0;

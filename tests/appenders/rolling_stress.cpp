@@ -3,11 +3,7 @@
 namespace zun {
 namespace {
 
-FileTime At(int year, int month, int day, int hour, int minute, int second) {
-  FileTime time = 0;
-  EXPECT_EQ(0u, CalendarToFileTime({year, month, day, hour, minute, second, 0, 0}, &time));
-  return time;
-}
+using test::At;
 
 class RollingStress : public test::TempDirTest {};
 
