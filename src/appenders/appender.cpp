@@ -26,13 +26,21 @@ ResultCode Appender::Append(const LogRecord& record) noexcept {
   ResultCode rc = layout_->Render(rendered_, record);
   if (Failed(rc)) return rc;
 
+  if (targetMoved_) {
+    targetMoved_ = false;
+    // The footer still goes to the old target; failing that keeps nothing.
+    Close();
+    if (opened_) DropTarget(RC_OK);
+  }
   if (!opened_) {
     rc = Open();
     if (Failed(rc)) return rc;
+    // Protected texts of the record are readable only with the key record
+    // line before them, so a target without it is not written to at all.
     const WString& keyLine = record.KeyRecordLineText();
     if (!keyLine.empty()) {
       rc = Write(keyLine);
-      if (Failed(rc)) return rc;
+      if (Failed(rc)) return DropTarget(rc);
     }
   }
   return WriteRecord(record, rendered_);
@@ -48,12 +56,17 @@ ResultCode Appender::Open() noexcept {
   try {
     WString header;
     rc = layout_->GetHeader(header);
-    if (Failed(rc)) return rc;
-    if (!header.empty()) return WriteDirect(header);
-    return RC_OK;
+    if (Succeeded(rc) && !header.empty()) rc = WriteDirect(header);
   } catch (const std::bad_alloc&) {
-    return RC_OUT_OF_MEMORY;
+    rc = RC_OUT_OF_MEMORY;
   }
+  return Failed(rc) ? DropTarget(rc) : RC_OK;
+}
+
+ResultCode Appender::DropTarget(ResultCode failure) noexcept {
+  opened_ = false;
+  CloseTarget();
+  return failure;
 }
 
 ResultCode Appender::WriteDirect(WStringView text) noexcept {
@@ -68,6 +81,11 @@ ResultCode Appender::WriteDirect(WStringView text) noexcept {
 ResultCode Appender::Flush() noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   return Close();
+}
+
+void Appender::CheckTarget() noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (opened_ && !targetMoved_) targetMoved_ = TargetMoved();
 }
 
 ResultCode Appender::Close() noexcept {
@@ -86,16 +104,16 @@ ResultCode Appender::Close() noexcept {
       return RC_OUT_OF_MEMORY;
     }
   }
-  const ResultCode rc = CloseTarget();
-  if (Succeeded(rc)) opened_ = false;
-  return rc;
+  // A target whose close failed is gone all the same (Linux releases a
+  // descriptor whatever close reports), so the next record opens it anew.
+  opened_ = false;
+  return CloseTarget();
 }
 
 ResultCode Appender::CloseWithoutFooter() noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  const ResultCode rc = CloseTarget();
-  if (Succeeded(rc)) opened_ = false;
-  return rc;
+  opened_ = false;
+  return CloseTarget();
 }
 
 ResultCode Appender::Clear() noexcept { return RC_OK; }
@@ -131,6 +149,8 @@ ResultCode Appender::WriteRecord(const LogRecord& /*record*/, WStringView text) 
 ResultCode Appender::OpenTarget() noexcept { return RC_OK; }
 
 ResultCode Appender::CloseTarget() noexcept { return RC_OK; }
+
+bool Appender::TargetMoved() noexcept { return false; }
 
 ResultCode Appender::LoadBaseConfig(const ConfigSection& section) noexcept {
   try {

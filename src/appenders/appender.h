@@ -31,12 +31,13 @@ class Appender {
   // Writes one record: dropped (success) without a layout or below the break
   // severity; otherwise rendered, the target opened when it is closed (header,
   // then the record's key record line when it has one), and the line written.
-  // A failure of any step is returned and the record is lost; a target that
-  // could not be opened is tried again by the next record.
+  // A failure of any step is returned and the record is lost. An opening
+  // whose header or key record line could not be written is closed again,
+  // and the next record tries anew.
   ResultCode Append(const LogRecord& record) noexcept;
 
-  // Opens the target and writes the layout's header. A failed open leaves the
-  // appender closed; a failed header write leaves it opened.
+  // Opens the target and writes the layout's header. When either fails the
+  // appender stays closed.
   ResultCode Open() noexcept;
 
   // Writes `text` as a line of its own, carried by an empty record.
@@ -46,8 +47,16 @@ class Appender {
   // written, target closed); the next record reopens the target.
   ResultCode Flush() noexcept;
 
+  // Housekeeping, about once a second, from any thread: asks whether the
+  // open target is still the one the configuration names (another program
+  // may have moved or removed a log file). One that is not is closed (footer
+  // written) and opened anew by the next record, under the lock, so no
+  // target is ever closed under a writer.
+  void CheckTarget() noexcept;
+
   // Writes the layout's footer and closes the target when opened. A failed
-  // footer write leaves the appender opened and the target open.
+  // footer write leaves the appender opened and the target open; a failed
+  // close is returned and leaves the appender closed.
   virtual ResultCode Close() noexcept;
   // Empties the target; the default does nothing.
   virtual ResultCode Clear() noexcept;
@@ -81,6 +90,9 @@ class Appender {
   virtual ResultCode WriteRecord(const LogRecord& record, WStringView text) noexcept;
   virtual ResultCode OpenTarget() noexcept;
   virtual ResultCode CloseTarget() noexcept;
+  // True when the open target went away and should be opened anew; the
+  // default: false. Called while opened, at most about once a second.
+  virtual bool TargetMoved() noexcept;
 
   // Closes the target without the footer, for a target that another writer
   // has already ended (a log rolled away by another process).
@@ -100,6 +112,9 @@ class Appender {
   static ResultCode CheckAppenderType(const ConfigSection& section, WStringView expected) noexcept;
 
  private:
+  // Closes the target without a footer; returns `failure`.
+  ResultCode DropTarget(ResultCode failure) noexcept;
+
   mutable std::recursive_mutex lock_;
   AppenderOwner* const owner_;
   const WString name_;
@@ -108,7 +123,8 @@ class Appender {
   Severity breakSeverity_ = kSeverityAll;
   bool opened_ = false;
   bool directWrite_ = false;
-  WString rendered_;  // reused from record to record
+  bool targetMoved_ = false;  // reopen before the next record
+  WString rendered_;          // reused from record to record
 };
 
 }  // namespace zun

@@ -9,9 +9,9 @@
 namespace zun {
 
 ResultCode FileAppender::Create(AppenderOwner* owner, WStringView name, WStringView logDirectory,
-                                std::unique_ptr<FileAppender>* out, LogFileIo& io) noexcept {
+                                std::unique_ptr<FileAppender>* out) noexcept {
   try {
-    out->reset(new FileAppender(owner, WString(name), WString(logDirectory), io));
+    out->reset(new FileAppender(owner, WString(name), WString(logDirectory)));
     return RC_OK;
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;
@@ -62,5 +62,7 @@ ResultCode FileAppender::OpenTarget() noexcept {
 }
 
 ResultCode FileAppender::CloseTarget() noexcept { return file_.Close(); }
+
+bool FileAppender::TargetMoved() noexcept { return !file_.StillAtPath(); }
 
 }  // namespace zun

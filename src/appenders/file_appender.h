@@ -18,10 +18,10 @@ namespace zun {
 // appender closes the file without writing the footer.
 class FileAppender : public FileAppenderBase {
  public:
-  // `owner` (may be null: nothing is reported) and `io` are not owned and
-  // must outlive the appender. RC_OUT_OF_MEMORY.
+  // `owner` (may be null: nothing is reported) is not owned and must
+  // outlive the appender. RC_OUT_OF_MEMORY.
   static ResultCode Create(AppenderOwner* owner, WStringView name, WStringView logDirectory,
-                           std::unique_ptr<FileAppender>* out, LogFileIo& io = SystemLogFileIo()) noexcept;
+                           std::unique_ptr<FileAppender>* out) noexcept;
 
   ResultCode LoadConfig(const ConfigSection& section) noexcept override;
   ResultCode SaveConfig(ConfigSection& section) noexcept override;
@@ -33,12 +33,15 @@ class FileAppender : public FileAppenderBase {
   EncodingMode Encoding() const noexcept;
 
  protected:
-  FileAppender(AppenderOwner* owner, WString name, WString logDirectory, LogFileIo& io) noexcept
-      : FileAppenderBase(owner, std::move(name), std::move(logDirectory)), file_(io) {}
+  FileAppender(AppenderOwner* owner, WString name, WString logDirectory) noexcept
+      : FileAppenderBase(owner, std::move(name), std::move(logDirectory)) {}
 
   ResultCode Write(WStringView text) noexcept override;
   ResultCode OpenTarget() noexcept override;
   ResultCode CloseTarget() noexcept override;
+  // The file's path names another file or none: moved or removed by another
+  // program (logrotate, mv, rm). One stat of the path.
+  bool TargetMoved() noexcept override;
 
  private:
   LogFile file_;  // guarded by the appender's lock

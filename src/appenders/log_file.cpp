@@ -21,36 +21,18 @@ LogFile::~LogFile() { Close(); }
 
 ResultCode LogFile::Open(WStringView path) noexcept {
   Close();
-  int fd = -1;
-  ResultCode rc = io_->Open(path, &fd);
+  const ResultCode rc = OpenLogFile(path, std::string_view(kUtf8Mark, sizeof kUtf8Mark), &handle_);
   if (Failed(rc)) return rc;
-
-  // A failed read, like a short one, leaves the file to be taken as UTF-8.
-  unsigned char head[2] = {0, 0};
-  std::size_t got = 0;
-  io_->ReadAt(fd, 0, head, sizeof head, &got);
-  const EncodingMode encoding =
-      (got == 2 && head[0] == 0xFF && head[1] == 0xFE) ? EncodingMode::kUtf16Le : EncodingMode::kUtf8;
-
-  // The mark goes in only while the file is empty (so it is always the
-  // UTF-8 mark), and before the description is switched to append mode,
-  // which would move it to the end. Two writers that both found the file
-  // empty write the same bytes at the same place, so their race is harmless.
-  std::uint64_t size = 0;
-  rc = io_->Size(fd, &size);
-  if (Succeeded(rc) && size == 0) rc = io_->WriteAt(fd, 0, kUtf8Mark, sizeof kUtf8Mark);
-  if (Succeeded(rc)) rc = io_->SetAppendMode(fd, true);
-  if (Failed(rc)) {
-    io_->Close(fd);
-    return rc;
-  }
-  fd_ = fd;
-  encoding_ = encoding;
+  const bool wide = handle_.headLength == 2 && handle_.head[0] == 0xFF && handle_.head[1] == 0xFE;
+  encoding_ = wide ? EncodingMode::kUtf16Le : EncodingMode::kUtf8;
+  sizeLimit_ = handle_.regular ? FileSizeLimit() : kNoFileSizeLimit;
   return RC_OK;
 }
 
+bool LogFile::StillAtPath() const noexcept { return handle_.fd < 0 || LogFileStillAtPath(handle_); }
+
 ResultCode LogFile::Write(WStringView text) noexcept {
-  if (fd_ < 0) return RC_INVALID_HANDLE;
+  if (handle_.fd < 0) return RC_INVALID_HANDLE;
   try {
     bytes_.clear();
     if (encoding_ == EncodingMode::kUtf16Le) {
@@ -64,31 +46,27 @@ ResultCode LogFile::Write(WStringView text) noexcept {
     return RC_OUT_OF_MEMORY;
   }
 
-  bool shortWrite = false;
-  ResultCode rc = AppendOnce(&shortWrite);
-  if (!shortWrite) return rc;
-  rc = AppendOnce(&shortWrite);
-  if (shortWrite) return RC_DISK_FULL;
-  return rc;
+  // Under a file size limit every write is guarded against SIGXFSZ, and the
+  // limit is read again, so that lifting it ends the guard.
+  if (sizeLimit_ != kNoFileSizeLimit) sizeLimit_ = FileSizeLimit();
+  for (int attempt = 0;; ++attempt) {
+    std::size_t written = 0;
+    const ResultCode rc =
+        AppendToLogFile(handle_.fd, bytes_.data(), bytes_.size(), &written, sizeLimit_ != kNoFileSizeLimit);
+    if (Failed(rc) || written == bytes_.size()) return rc;
+    std::uint64_t end = 0;
+    const bool endKnown = Succeeded(LogFileOffset(handle_.fd, &end));
+    if (endKnown) BlankFragment(written, end);
+    // Cut short at the size limit: another try would start at the limit.
+    if (handle_.regular) sizeLimit_ = FileSizeLimit();
+    if (endKnown && end >= sizeLimit_) return ResultFromErrno(EFBIG);
+    if (attempt == 1) return RC_DISK_FULL;
+  }
 }
 
-ResultCode LogFile::AppendOnce(bool* shortWrite) noexcept {
-  *shortWrite = false;
-  std::size_t written = 0;
-  const ResultCode rc = io_->Write(fd_, bytes_.data(), bytes_.size(), &written);
-  if (Failed(rc)) return rc;
-  if (written == bytes_.size()) return RC_OK;
-  *shortWrite = true;
-  BlankFragment(written);
-  return RC_DISK_FULL;
-}
-
-void LogFile::BlankFragment(std::size_t length) noexcept {
-  if (length == 0) return;
+void LogFile::BlankFragment(std::size_t length, std::uint64_t end) noexcept {
   const bool wide = encoding_ == EncodingMode::kUtf16Le;
-  if (wide && length % 2 != 0) return;
-  std::uint64_t end = 0;
-  if (Failed(io_->Offset(fd_, &end)) || end < length) return;
+  if (length == 0 || !handle_.regular || (wide && length % 2 != 0) || end < length) return;
   try {
     blank_.clear();
     if (wide) {
@@ -106,34 +84,34 @@ void LogFile::BlankFragment(std::size_t length) noexcept {
   }
   // Only this description leaves append mode, and only for the one write at
   // a known place inside bytes this write put there.
-  if (Failed(io_->SetAppendMode(fd_, false))) return;
-  io_->WriteAt(fd_, end - length, blank_.data(), blank_.size());
+  if (Failed(SetLogFileAppendMode(handle_.fd, false))) return;
+  WriteLogFileAt(handle_.fd, end - length, blank_.data(), blank_.size());
   // Writing on without append mode would overwrite other writers' lines:
   // rather give the file up (later writes fail until it is opened again).
-  if (Failed(io_->SetAppendMode(fd_, true))) Close();
+  if (Failed(SetLogFileAppendMode(handle_.fd, true))) Close();
 }
 
 ResultCode LogFile::Size(std::uint64_t* size) noexcept {
-  if (fd_ < 0) return RC_INVALID_HANDLE;
-  return io_->Size(fd_, size);
+  if (handle_.fd < 0) return RC_INVALID_HANDLE;
+  return LogFileSize(handle_.fd, size);
 }
 
 ResultCode LogFile::Flush() noexcept {
-  if (fd_ < 0) return RC_INVALID_HANDLE;
-  return io_->SyncData(fd_);
+  if (handle_.fd < 0) return RC_INVALID_HANDLE;
+  return SyncLogFile(handle_.fd);
 }
 
 ResultCode LogFile::Truncate() noexcept {
-  if (fd_ < 0) return RC_INVALID_HANDLE;
-  return io_->SetSize(fd_, 0);
+  if (handle_.fd < 0) return RC_INVALID_HANDLE;
+  return SetLogFileSize(handle_.fd, 0);
 }
 
 ResultCode LogFile::Close() noexcept {
-  if (fd_ < 0) return RC_OK;
-  const int fd = fd_;
-  fd_ = -1;
+  if (handle_.fd < 0) return RC_OK;
+  const int fd = handle_.fd;
+  handle_.fd = -1;
   encoding_ = EncodingMode::kUndecided;
-  return io_->Close(fd);
+  return CloseLogFile(fd);
 }
 
 }  // namespace zun

@@ -23,30 +23,37 @@ enum class EncodingMode : std::uint8_t {
 // destroyed (nothing more is written then).
 class LogFile {
  public:
-  // `io` is not owned and must outlive the file.
-  explicit LogFile(LogFileIo& io = SystemLogFileIo()) noexcept : io_(&io) {}
+  LogFile() noexcept = default;
   ~LogFile();
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  // Closes a file that is open, then opens or creates `path` and decides the
-  // encoding from its first bytes: FF FE gives UTF-16LE, anything else UTF-8.
-  // An empty file receives the mark of its encoding at offset 0; a file that
-  // holds anything is never rewritten, with or without a mark. A failure
-  // (the converted errno) leaves the file closed.
+  // Closes a file that is open, then opens `path` and decides the encoding
+  // from its first bytes: FF FE gives UTF-16LE, anything else UTF-8. A file
+  // that does not exist yet appears with the mark EF BB BF already in it; a
+  // file that exists is never rewritten, with or without a mark, so lines
+  // that other writers append at the same moment stay whole. Pipes,
+  // terminals and devices take the lines alone. A failure (the converted
+  // errno) leaves the file closed.
   ResultCode Open(WStringView path) noexcept;
+  // False once the path names another file or none (moved, removed or
+  // replaced by another program); true while closed.
+  bool StillAtPath() const noexcept;
 
   // Appends `text` and CR LF as one write at the end of the file. Lone
   // surrogates are written as U+FFFD in UTF-8 files and as they are in
   // UTF-16 files.
   //
-  // When the file system takes only part of the line (out of room, a size
-  // limit), the part that landed is overwritten in place with blanks ending
-  // in CR LF, where the file system allows the overwrite, so the file holds
-  // a blank line rather than a piece of a record; then the line is tried
-  // once more. If that fails too, the code of the failure is returned and
-  // the line is lost. In a UTF-16 file a part of odd length cannot be
-  // blanked without shifting later lines, so it is left as it landed.
+  // When the file system takes only part of the line (out of room, the
+  // process's file size limit), the part that landed is overwritten in place
+  // with blanks ending in CR LF, where the file system allows the overwrite,
+  // so the file holds a blank line rather than a piece of a record; then the
+  // line is tried once more. If that fails too, the code of the failure is
+  // returned and the line is lost. At the size limit the line is not tried
+  // again and EFBIG's code is returned: while a limit is set, no write of
+  // the file raises SIGXFSZ in the host. In a UTF-16 file a part of odd
+  // length cannot be blanked without shifting later lines, so it is left as
+  // it landed.
   ResultCode Write(WStringView text) noexcept;
 
   // The size of the open file as the file system has it now.
@@ -62,19 +69,18 @@ class LogFile {
   // returned, but the file is released all the same.
   ResultCode Close() noexcept;
 
-  bool IsOpen() const noexcept { return fd_ >= 0; }
-  // The open file's descriptor, -1 while closed; for reading its facts only.
-  int Descriptor() const noexcept { return fd_; }
+  bool IsOpen() const noexcept { return handle_.fd >= 0; }
   EncodingMode Encoding() const noexcept { return encoding_; }
 
  private:
-  ResultCode AppendOnce(bool* shortWrite) noexcept;
-  void BlankFragment(std::size_t length) noexcept;
+  // Overwrites the last `length` bytes before `end`, which this write put
+  // there, with a blank line.
+  void BlankFragment(std::size_t length, std::uint64_t end) noexcept;
 
-  LogFileIo* io_;
-  int fd_ = -1;
+  LogFileHandle handle_;
   EncodingMode encoding_ = EncodingMode::kUndecided;
-  std::string bytes_;  // the encoded line, reused from write to write
+  std::uint64_t sizeLimit_ = kNoFileSizeLimit;  // RLIMIT_FSIZE as last read
+  std::string bytes_;                           // the encoded line, reused from write to write
   std::string blank_;
 };
 

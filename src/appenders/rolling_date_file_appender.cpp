@@ -32,10 +32,9 @@ bool CreationDay(WStringView path, std::uint64_t* day, FileTime* created = nullp
 }  // namespace
 
 ResultCode RollingDateFileAppender::Create(AppenderOwner* owner, WStringView name, WStringView logDirectory,
-                                           std::unique_ptr<RollingDateFileAppender>* out,
-                                           LogFileIo& io) noexcept {
+                                           std::unique_ptr<RollingDateFileAppender>* out) noexcept {
   try {
-    out->reset(new RollingDateFileAppender(owner, WString(name), WString(logDirectory), io));
+    out->reset(new RollingDateFileAppender(owner, WString(name), WString(logDirectory)));
     return RC_OK;
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;

@@ -34,11 +34,10 @@ namespace zun {
 // its extension are ever deleted.
 class RollingDateFileAppender : public RollingAppenderBase {
  public:
-  // `owner` (may be null: nothing is reported) and `io` are not owned and
-  // must outlive the appender. RC_OUT_OF_MEMORY.
+  // `owner` (may be null: nothing is reported) is not owned and must
+  // outlive the appender. RC_OUT_OF_MEMORY.
   static ResultCode Create(AppenderOwner* owner, WStringView name, WStringView logDirectory,
-                           std::unique_ptr<RollingDateFileAppender>* out,
-                           LogFileIo& io = SystemLogFileIo()) noexcept;
+                           std::unique_ptr<RollingDateFileAppender>* out) noexcept;
 
   ResultCode LoadConfig(const ConfigSection& section) noexcept override;
   ResultCode SaveConfig(ConfigSection& section) noexcept override;
@@ -47,8 +46,8 @@ class RollingDateFileAppender : public RollingAppenderBase {
   std::uint32_t DaysCount() const noexcept;
 
  protected:
-  RollingDateFileAppender(AppenderOwner* owner, WString name, WString logDirectory, LogFileIo& io) noexcept
-      : RollingAppenderBase(owner, std::move(name), std::move(logDirectory), io) {}
+  RollingDateFileAppender(AppenderOwner* owner, WString name, WString logDirectory) noexcept
+      : RollingAppenderBase(owner, std::move(name), std::move(logDirectory)) {}
 
   ResultCode WriteRecord(const LogRecord& record, WStringView text) noexcept override;
   ResultCode OpenTarget() noexcept override;

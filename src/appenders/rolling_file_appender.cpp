@@ -29,9 +29,9 @@ ResultCode RemoveThroughTemporary(WStringView path) noexcept {
 }
 
 ResultCode RollingFileAppender::Create(AppenderOwner* owner, WStringView name, WStringView logDirectory,
-                                       std::unique_ptr<RollingFileAppender>* out, LogFileIo& io) noexcept {
+                                       std::unique_ptr<RollingFileAppender>* out) noexcept {
   try {
-    out->reset(new RollingFileAppender(owner, WString(name), WString(logDirectory), io));
+    out->reset(new RollingFileAppender(owner, WString(name), WString(logDirectory)));
     return RC_OK;
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;

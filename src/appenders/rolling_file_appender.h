@@ -36,11 +36,10 @@ class RollingFileAppender : public RollingAppenderBase {
   static constexpr std::int64_t kDefaultSizeLimit = 1048576;
   static constexpr std::uint32_t kDefaultFilesCount = 10;
 
-  // `owner` (may be null: nothing is reported) and `io` are not owned and
-  // must outlive the appender. RC_OUT_OF_MEMORY.
+  // `owner` (may be null: nothing is reported) is not owned and must
+  // outlive the appender. RC_OUT_OF_MEMORY.
   static ResultCode Create(AppenderOwner* owner, WStringView name, WStringView logDirectory,
-                           std::unique_ptr<RollingFileAppender>* out,
-                           LogFileIo& io = SystemLogFileIo()) noexcept;
+                           std::unique_ptr<RollingFileAppender>* out) noexcept;
 
   ResultCode LoadConfig(const ConfigSection& section) noexcept override;
   ResultCode SaveConfig(ConfigSection& section) noexcept override;
@@ -49,8 +48,8 @@ class RollingFileAppender : public RollingAppenderBase {
   std::uint32_t FilesCount() const noexcept;
 
  protected:
-  RollingFileAppender(AppenderOwner* owner, WString name, WString logDirectory, LogFileIo& io) noexcept
-      : RollingAppenderBase(owner, std::move(name), std::move(logDirectory), io) {}
+  RollingFileAppender(AppenderOwner* owner, WString name, WString logDirectory) noexcept
+      : RollingAppenderBase(owner, std::move(name), std::move(logDirectory)) {}
 
   ResultCode WriteRecord(const LogRecord& record, WStringView text) noexcept override;
   ResultCode OpenTarget() noexcept override;

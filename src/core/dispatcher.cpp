@@ -12,7 +12,7 @@ namespace zun {
 
 ResultCode Dispatcher::Dispatch(Logger* logger, const LogRecord& record) noexcept {
   if (logger == nullptr) return RC_INVALID_PARAMETER;
-  Housekeeping();
+  Housekeeping(logger);
   if (record.protectionMode == kProtectNone || record.message.empty()) {
     return LoggerTree::WriteToAppenders(logger, record);
   }
@@ -34,12 +34,13 @@ ResultCode Dispatcher::WatchFolder(WStringView) noexcept { return RC_NOT_SUPPORT
 
 ResultCode Dispatcher::ReportOpenedFile(WStringView path) noexcept { return reports_.ReportOpenedFile(path); }
 
-void Dispatcher::Housekeeping() noexcept {
+void Dispatcher::Housekeeping(Logger* logger) noexcept {
   if (busy_.exchange(1, std::memory_order_acquire) != 0) return;
   const std::uint64_t now = TickCountMs();
   if (now - lastHousekeepingMs_.load(std::memory_order_relaxed) > kHousekeepingIntervalMs) {
     lastHousekeepingMs_.store(now, std::memory_order_relaxed);
     reports_.Compressor().CollectCompletions(0);
+    LoggerTree::CheckTargets(logger);
   }
   busy_.store(0, std::memory_order_release);
 }

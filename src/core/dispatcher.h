@@ -16,7 +16,8 @@ class Dispatcher final : public AppenderOwner {
   // `ops` is not owned and must outlive the dispatcher.
   explicit Dispatcher(FileCompressionOps& ops = SystemFileCompressionOps()) : reports_(ops) {}
 
-  // At most once a second, first collects finished compressions. Then, when
+  // At most once a second, first collects finished compressions and checks
+  // that every log file of the tree is still at its path. Then, when
   // the record asks for protection and has a message, writes a copy whose
   // message is the protected form (an encoding failure is returned and
   // nothing is written); otherwise writes the record itself. Writing is
@@ -33,7 +34,9 @@ class Dispatcher final : public AppenderOwner {
  private:
   static constexpr std::uint64_t kHousekeepingIntervalMs = 1000;
 
-  void Housekeeping() noexcept;
+  // At most once a second: collects finished compressions and has the
+  // appenders of `logger`'s tree check their targets.
+  void Housekeeping(Logger* logger) noexcept;
 
   StandaloneAppenderOwner reports_;
   std::atomic<std::uint32_t> busy_{0};  // one thread does the housekeeping

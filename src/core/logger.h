@@ -119,10 +119,12 @@ class Logger {
   std::atomic<std::uint32_t> flags_{kLoggerFlagBase};
   DispatchFace dispatch_;
   const WString name_;
-  mutable std::mutex lock_;  // guards appenders_
+  // Guards appenders_, and children_ against walks outside the log system
+  // lock (children are added under both).
+  mutable std::mutex lock_;
   std::atomic<std::uint32_t> additive_{1};
   Logger* const parent_;
-  Children children_;  // changed under the log system lock only
+  Children children_;  // changed under the log system lock and lock_
   AppenderOwner* const dispatcher_;
   std::vector<Appender*> appenders_;
   const SharedText* const keyRecordLine_;

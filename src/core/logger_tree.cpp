@@ -42,27 +42,41 @@ void AddClientMask(std::atomic<std::uint32_t>& flags, std::uint32_t mask) {
 
 // Visits `top` and its subtree in pre-order, children in map order, without
 // recursion (a name of many segments makes a deep tree). `visit` returns
-// whether to descend into the children of the logger it was given.
+// whether to descend into the children of the logger it was given. Children
+// are added under their parent's lock, and read under it here, so a walk may
+// run beside tree changes; `visit` is called without a lock held.
 struct LoggerWalk {
   template <typename Visit>
   static void PreOrder(Logger* top, Visit visit) {
     Logger* at = top;
     for (;;) {
-      if (visit(at) && !at->children_.empty()) {
-        at = at->children_.begin()->second;
+      Logger* first = visit(at) ? FirstChild(at) : nullptr;
+      if (first != nullptr) {
+        at = first;
         continue;
       }
       for (;;) {
         if (at == top) return;
-        Logger* up = at->parent_;
-        const auto next = up->children_.upper_bound(LastSegment(at->name_));
-        if (next != up->children_.end()) {
-          at = next->second;
+        Logger* next = NextSibling(at);
+        if (next != nullptr) {
+          at = next;
           break;
         }
-        at = up;
+        at = at->parent_;
       }
     }
+  }
+
+  static Logger* FirstChild(Logger* logger) {
+    std::lock_guard<std::mutex> guard(logger->lock_);
+    return logger->children_.empty() ? nullptr : logger->children_.begin()->second;
+  }
+
+  static Logger* NextSibling(Logger* logger) {
+    Logger* up = logger->parent_;
+    std::lock_guard<std::mutex> guard(up->lock_);
+    const auto next = up->children_.upper_bound(LastSegment(logger->name_));
+    return next == up->children_.end() ? nullptr : next->second;
   }
 };
 
@@ -128,7 +142,10 @@ ResultCode LoggerTree::GetOrCreate(Logger** out, std::uint32_t clientMask, WStri
       auto child = std::make_unique<Logger>(fullName, at, dispatcher_, &keyRecordLine_);
       // A new logger is additive, so it starts where its parent stands.
       child->threshold_.store(at->Threshold(), std::memory_order_relaxed);
-      if (!at->children_.emplace(WString(segment), child.get()).second) return RC_DUPLICATE_NAME;
+      {
+        std::lock_guard<std::mutex> guard(at->lock_);
+        if (!at->children_.emplace(WString(segment), child.get()).second) return RC_DUPLICATE_NAME;
+      }
       at = child.release();
     }
   } catch (const std::bad_alloc&) {
@@ -177,6 +194,16 @@ ResultCode LoggerTree::FlushTree(Logger* logger) noexcept {
     return true;
   });
   return firstFailure;
+}
+
+void LoggerTree::CheckTargets(Logger* logger) noexcept {
+  Logger* root = logger;
+  while (root->parent_ != nullptr) root = root->parent_;
+  LoggerWalk::PreOrder(root, [](Logger* at) {
+    std::lock_guard<std::mutex> guard(at->lock_);
+    for (Appender* appender : at->appenders_) appender->CheckTarget();
+    return true;
+  });
 }
 
 void LoggerTree::ResetTree(Logger* logger) noexcept {

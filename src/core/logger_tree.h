@@ -21,9 +21,10 @@ class Appender;
 class AppenderOwner;
 
 // Thread safety: creating, finding, configuring, resetting and flushing are
-// serialised by the caller with the log system lock. WriteToAppenders runs on
-// any thread at any time; it takes each logger's lock in turn, never two at
-// once. The tree owns every logger; they live until the tree is destroyed.
+// serialised by the caller with the log system lock. WriteToAppenders and
+// CheckTargets run on any thread at any time; they take each logger's lock
+// in turn, never two at once. The tree owns every logger; they live until
+// the tree is destroyed.
 class LoggerTree {
  public:
   // A tree holding only the root: named "root", flags kLoggerFlagBase,
@@ -73,6 +74,12 @@ class LoggerTree {
   // in order until the first failure of that logger; every logger of the
   // subtree is visited. Returns the first failure.
   static ResultCode FlushTree(Logger* logger) noexcept;
+
+  // Housekeeping: has every appender of the tree that `logger` belongs to
+  // check that its target is still in place (Appender::CheckTarget). Runs on
+  // any thread beside log calls and tree changes; takes each logger's lock
+  // in turn, never two at once.
+  static void CheckTargets(Logger* logger) noexcept;
 
   // Back to the unconfigured state: each logger of the subtree takes its
   // parent's threshold (INFO for the root), becomes additive and loses its

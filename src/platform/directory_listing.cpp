@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/file_calls.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 
@@ -50,9 +51,11 @@ ResultCode DirectoryListing::Open(WStringView folder, WStringView pattern, std::
     folder_.clear();
     return RC_OUT_OF_MEMORY;
   }
-  DIR* dir = opendir(folder_.c_str());
+  const int fd = OpenDescriptor(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
   if (dir == nullptr) {
     const int error = errno;
+    if (fd >= 0) Files().close(fd);
     folder_.clear();
     return ResultFromErrno(error);
   }

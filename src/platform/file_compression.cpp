@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 
+#include "platform/file_calls.h"
 #include "platform/paths.h"
 
 namespace zun {
@@ -49,10 +50,7 @@ ResultCode OpenRegularFile(WStringView path, int access, int* fd) {
   std::string native;
   ResultCode rc = ToNativePath(path, &native);
   if (Failed(rc)) return rc;
-  int opened;
-  do {
-    opened = open(native.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  } while (opened < 0 && errno == EINTR);
+  const int opened = OpenDescriptor(native.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (opened < 0) return ResultFromErrno(errno);
   FileDescriptor file(opened);
   struct stat status;

@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 
+#include "platform/file_calls.h"
 #include "platform/paths.h"
 #include "platform/stream.h"
 
@@ -25,14 +26,6 @@ std::uint64_t PageSize() {
     return value > 0 ? static_cast<std::uint64_t>(value) : 4096u;
   }();
   return size;
-}
-
-int OpenRetrying(const char* path, int flags, mode_t mode) {
-  int fd;
-  do {
-    fd = ::open(path, flags, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
 }
 
 bool FitsOffset(std::uint64_t offset) { return static_cast<std::int64_t>(offset) >= 0; }
@@ -129,10 +122,10 @@ ResultCode FileStream::Open(WStringView path, OpenKind kind, std::uint32_t acces
   int fd = -1;
   bool created = false;
   if (kind == OpenKind::kCreateNew) {
-    fd = OpenRetrying(native.c_str(), flags | O_CREAT | O_EXCL, createMode);
+    fd = OpenDescriptor(native.c_str(), flags | O_CREAT | O_EXCL, createMode);
     created = fd >= 0;
   } else if (!mayCreate) {
-    fd = OpenRetrying(native.c_str(), flags | existingFlags, 0);
+    fd = OpenDescriptor(native.c_str(), flags | existingFlags, 0);
   } else {
     // An exclusive create first, so that we know whether the file is new
     // (only a new file gets the exact mode); then the existing file.
@@ -140,16 +133,16 @@ ResultCode FileStream::Open(WStringView path, OpenKind kind, std::uint32_t acces
       if (attempt == kCreateRaceRetries) {
         // A dangling symbolic link keeps both attempts failing; let the
         // system decide once without the exclusive flag.
-        fd = OpenRetrying(native.c_str(), flags | O_CREAT | existingFlags, createMode);
+        fd = OpenDescriptor(native.c_str(), flags | O_CREAT | existingFlags, createMode);
         break;
       }
-      fd = OpenRetrying(native.c_str(), flags | O_CREAT | O_EXCL, createMode);
+      fd = OpenDescriptor(native.c_str(), flags | O_CREAT | O_EXCL, createMode);
       if (fd >= 0) {
         created = true;
         break;
       }
       if (errno != EEXIST) break;
-      fd = OpenRetrying(native.c_str(), flags | existingFlags, 0);
+      fd = OpenDescriptor(native.c_str(), flags | existingFlags, 0);
       if (fd < 0 && errno != ENOENT) break;
     }
   }

@@ -22,9 +22,6 @@ struct FileFacts {
   std::uint64_t size = 0;
   std::uint64_t allocatedSize = 0;
   std::uint32_t mode = 0;  // st_mode: type and permission bits
-  // Together they name the file itself, whatever names it has.
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
 };
 
 // The facts of `path`, following a final link when `followLinks`. The
@@ -36,19 +33,9 @@ ResultCode ReadFileFacts(WStringView path, bool followLinks, FileFacts* out);
 ResultCode ReadFileFactsAt(int dirFd, const char* name, const char* fullPath, bool followLinks,
                            FileFacts* out);
 
-// The facts of the file open as `fd`.
-ResultCode ReadOpenFileFacts(int fd, FileFacts* out);
-
 // Records `time` as the creation time of the file at `path` (a final link
 // is followed). RC_NOT_SUPPORTED where the file system keeps no user
 // attributes.
 ResultCode WriteCreationTime(WStringView path, FileTime time);
-
-// Seam for tests that need directory creation to fail or race: the call
-// that makes one directory, mkdir unless replaced. Null restores mkdir.
-// Replace it only while no other thread creates directories.
-using MakeDirectoryCall = int (*)(const char* path, std::uint32_t mode);
-void SetMakeDirectoryCall(MakeDirectoryCall call);
-MakeDirectoryCall CurrentMakeDirectoryCall();
 
 }  // namespace zun

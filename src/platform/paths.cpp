@@ -3,11 +3,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <new>
 #include <vector>
 
-#include "platform/file_system.h"
+#include "platform/file_calls.h"
 
 namespace zun {
 
@@ -15,7 +14,7 @@ namespace {
 
 bool IsDirectory(const std::string& path) {
   struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return Files().stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool IsDriveForm(WStringView path) { return path.size() >= 2 && path[1] == u':'; }
@@ -145,30 +144,32 @@ ResultCode CreateDirectoryTree(WStringView path, std::optional<std::uint32_t> mo
     return RC_OUT_OF_MEMORY;
   }
 
-  auto undo = [&created](int error) {
-    for (auto it = created.rbegin(); it != created.rend(); ++it) {
-      std::error_code ignored;
-      std::filesystem::remove_all(*it, ignored);
-    }
+  // Only folders this call made go again, and only while empty: another
+  // process may have put its own folder or an open log in one meanwhile.
+  const FileCalls& calls = Files();
+  auto undo = [&created, &calls](int error) {
+    for (auto it = created.rbegin(); it != created.rend(); ++it) calls.rmdir(it->c_str());
     return ResultFromErrno(error);
   };
 
-  const MakeDirectoryCall makeDirectory = CurrentMakeDirectoryCall();
+  // Another process making the same log folder at the same moment is
+  // expected: a folder that appears meanwhile counts as made.
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (makeDirectory(it->c_str(), 0777) == 0) {
+    if (calls.mkdir(it->c_str(), 0777) == 0) {
       created.push_back(std::move(*it));
       continue;
     }
     const int error = errno;
-    // Another process making the same log folder at the same moment is
-    // expected; only the target itself must be new.
     if (error == EEXIST && IsDirectory(*it)) continue;
     return undo(error);
   }
   const std::uint32_t targetMode = mode.has_value() ? (*mode & 07777) : 0777;
-  if (makeDirectory(nativeTarget.c_str(), targetMode) != 0) return undo(errno);
+  if (calls.mkdir(nativeTarget.c_str(), targetMode) != 0) {
+    const int error = errno;
+    return error == EEXIST && IsDirectory(nativeTarget) ? RC_OK : undo(error);
+  }
   created.push_back(std::move(nativeTarget));
-  if (mode.has_value() && chmod(created.back().c_str(), targetMode) != 0) return undo(errno);
+  if (mode.has_value() && calls.chmod(created.back().c_str(), targetMode) != 0) return undo(errno);
   return RC_OK;
 }
 

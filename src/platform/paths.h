@@ -47,10 +47,12 @@ ResultCode CombinePath(WStringView folder, WStringView name, WString* out);
 bool DirectoryExists(WStringView path) noexcept;
 
 // Creates the folder `path` with every missing parent. The parents get the
-// default permissions (0777 less the umask); the folder itself gets exactly
-// `mode` when one is given. A folder that exists already gives
-// RC_ALREADY_EXISTS. On failure every folder this call made is removed
-// again, with its contents, and the converted system error is returned.
+// default permissions (0777 less the umask); a folder this call makes itself
+// gets exactly `mode` when one is given. A folder that exists already, or
+// that another process makes meanwhile, counts as made (RC_OK, its mode
+// unchanged); a file of that name gives RC_ALREADY_EXISTS. On failure the
+// folders this call made are removed again while they are empty, and the
+// converted system error is returned.
 ResultCode CreateDirectoryTree(WStringView path, std::optional<std::uint32_t> mode = std::nullopt);
 
 }  // namespace zun

@@ -79,22 +79,27 @@ inline LogRecord MakeRecord(Severity severity, WStringView message, SharedText k
   return record;
 }
 
-// The lines of a UTF-8 log file; fails unless it starts with the mark and
-// every line ends in CR LF.
-inline std::vector<std::string> ReadLogLines(const std::filesystem::path& path) {
-  const std::string bytes = ReadFileBytes(path);
+// The lines of UTF-8 log file content; fails unless it starts with the mark
+// (when `marked`) and every line ends in CR LF.
+inline std::vector<std::string> LogLines(const std::string& bytes, const std::string& name,
+                                         bool marked = true) {
   std::vector<std::string> lines;
-  EXPECT_EQ(0u, bytes.rfind("\xEF\xBB\xBF", 0)) << "no UTF-8 mark at the start of " << path;
-  for (std::size_t at = 3; at < bytes.size();) {
+  if (marked) {
+    EXPECT_EQ(0u, bytes.rfind("\xEF\xBB\xBF", 0)) << "no UTF-8 mark at the start of " << name;
+  }
+  for (std::size_t at = marked ? 3 : 0; at < bytes.size();) {
     const std::size_t end = bytes.find("\r\n", at);
     if (end == std::string::npos) {
-      ADD_FAILURE() << "unterminated line at offset " << at << " of " << path;
+      ADD_FAILURE() << "unterminated line at offset " << at << " of " << name;
       break;
     }
     lines.push_back(bytes.substr(at, end - at));
     at = end + 2;
   }
   return lines;
+}
+inline std::vector<std::string> ReadLogLines(const std::filesystem::path& path) {
+  return LogLines(ReadFileBytes(path), path.string());
 }
 
 // Writer id to the number of lines it wrote (indexes 0 .. count - 1).
@@ -142,6 +147,9 @@ struct AppendRun {
   unsigned lines;
   std::vector<std::string> keys;  // "Key=Value" settings of the appender section
   std::vector<std::string> env;   // "NAME=value" for every host
+  // The last host appends as another program would, the others see a slow
+  // file system (append_host "plain" and "slow").
+  bool race = false;
 };
 
 // Starts the hosts, lets them write at once and waits for them. Writer ids
@@ -158,6 +166,7 @@ inline std::vector<int> RunAppendHosts(const std::filesystem::path& path, const 
     std::vector<std::string> args = {
         host, path.string(), std::to_string(first), std::to_string(run.lines), std::to_string(run.threads),
         "100"};
+    if (run.race) args.push_back(p + 1 == run.processes ? "plain" : "slow");
     args.insert(args.end(), run.keys.begin(), run.keys.end());
     std::vector<std::string> env = run.env;
     for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
@@ -188,13 +197,28 @@ inline std::vector<int> RunAppendHosts(const std::filesystem::path& path, const 
 
 inline bool ExitedWell(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
+// Runs `body` in a child process that exits with its result, which must be 0.
+inline void ExpectChildExitsZero(const std::function<int()>& body) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  ASSERT_NE(-1, pid);
+  if (pid == 0) _exit(body());
+  int status = -1;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+}
+
 // Runs `processes` append_host programs on `path` at once, each with
-// `threads` threads of `lines` lines; each must exit 0, and then every line
-// must be in the file once, whole.
+// `threads` threads of `lines` lines; each must exit 0, and then the file
+// must start with the mark and hold every line once, whole. With `race`, the
+// last process appends as another program would and the others see a slow
+// file system.
 inline void AppendFromProcesses(const std::filesystem::path& path, unsigned processes, unsigned threads,
-                                unsigned lines) {
+                                unsigned lines, bool race = false) {
   AppendWriters writers;
-  for (const int status : RunAppendHosts(path, AppendRun(processes, threads, lines), &writers)) {
+  AppendRun run(processes, threads, lines);
+  run.race = race;
+  for (const int status : RunAppendHosts(path, run, &writers)) {
     EXPECT_TRUE(ExitedWell(status)) << "append_host status " << status;
   }
   ExpectEveryLineOnce(ReadLogLines(path), writers);

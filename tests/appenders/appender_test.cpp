@@ -41,21 +41,29 @@ class RecordingAppender : public Appender {
   }
 };
 
-TEST(Appender, FailedHeaderOrFooterLeavesTheAppenderOpened) {
+// Records never reach a target without the header and key record line of
+// its opening; a failed footer keeps the target open.
+TEST(Appender, FailedHeaderOrKeyLineFailsTheOpeningAndAFailedFooterKeepsItOpen) {
   auto layout = MakeLayout(u"Format = %msg\nHeader = head\nFooter = foot\n");
   RecordingAppender appender;
   appender.AttachLayout(layout.get());
-  appender.failWriteOf = u"head";
-  // The record that caused the open is dropped, later ones are written.
-  EXPECT_RC(RC_WRITE_FAULT, appender.Append(MakeRecord(kSeverityInfo, u"first")));
-  EXPECT_RC(RC_OK, appender.Append(MakeRecord(kSeverityInfo, u"second")));
+  const SharedText key = std::make_shared<const WString>(u"key");
+  for (const char16_t* failing : {u"head", u"key"}) {
+    appender.failWriteOf = failing;
+    EXPECT_RC(RC_WRITE_FAULT, appender.Append(MakeRecord(kSeverityInfo, u"lost", key)));
+    EXPECT_FALSE(appender.IsOpened());
+  }
+  appender.failWriteOf = u"\u0001";
+  EXPECT_RC(RC_OK, appender.Append(MakeRecord(kSeverityInfo, u"first", key)));
   appender.failWriteOf = u"foot";
   EXPECT_RC(RC_WRITE_FAULT, appender.Flush());
-  EXPECT_RC(RC_OK, appender.Append(MakeRecord(kSeverityInfo, u"third")));
+  EXPECT_RC(RC_OK, appender.Append(MakeRecord(kSeverityInfo, u"second", key)));
   appender.failWriteOf = u"\u0001";
   EXPECT_RC(RC_OK, appender.Flush());
   EXPECT_FALSE(appender.IsOpened());
-  EXPECT_EQ((Events{"open", "second", "third", "foot", "close"}), appender.events);
+  EXPECT_EQ((Events{"open", "close", "open", "head", "close", "open", "head", "key", "first", "second",
+                    "foot", "close"}),
+            appender.events);
 }
 
 TEST(AppenderFactory, BuildsTheClassOfEachTypeNameWhichChecksItsOwnType) {
@@ -100,33 +108,27 @@ TEST_F(ConsoleAppenderTest, LinesReachTheChosenStreamAndAMissingStreamFailsNothi
   auto out = make(u"System.out");
   auto err = make(u"System.err");
   const WString longText(100000, u'\u00e9');
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  ASSERT_NE(-1, pid);
-  if (pid == 0) {
+  test::ExpectChildExitsZero([&] {
     dup2(open(PathOf("out.txt").c_str(), O_WRONLY | O_CREAT, 0600), STDOUT_FILENO);
     dup2(open(PathOf("err.txt").c_str(), O_WRONLY | O_CREAT, 0600), STDERR_FILENO);
     const auto key = std::make_shared<const WString>(u"K");
     if (out->Append(MakeRecord(kSeverityInfo, u"gr\u00fc\u00df", key)) != RC_OK ||
         out->Append(MakeRecord(kSeverityWarn, longText)) != RC_OK || out->Flush() != RC_OK ||
         err->Append(MakeRecord(kSeverityError, u"")) != RC_OK) {
-      _exit(1);
+      return 1;
     }
     signal(SIGPIPE, SIG_DFL);
     int pipeFds[2];
-    if (pipe(pipeFds) != 0 || dup2(pipeFds[1], STDOUT_FILENO) != STDOUT_FILENO) _exit(2);
+    if (pipe(pipeFds) != 0 || dup2(pipeFds[1], STDOUT_FILENO) != STDOUT_FILENO) return 2;
     close(pipeFds[0]);
-    if (out->Append(MakeRecord(kSeverityInfo, u"no reader")) != ResultFromErrno(EPIPE)) _exit(3);
+    if (out->Append(MakeRecord(kSeverityInfo, u"no reader")) != ResultFromErrno(EPIPE)) return 3;
     sigset_t pending;
     sigpending(&pending);
-    if (sigismember(&pending, SIGPIPE)) _exit(4);
+    if (sigismember(&pending, SIGPIPE)) return 4;
     close(STDOUT_FILENO);
     close(STDERR_FILENO);
-    _exit(out->Append(MakeRecord(kSeverityInfo, u"nowhere")) == RC_OK ? 0 : 5);
-  }
-  int status = -1;
-  ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  EXPECT_EQ(0, status);
+    return out->Append(MakeRecord(kSeverityInfo, u"nowhere")) == RC_OK ? 0 : 5;
+  });
   std::string longBytes;
   for (int i = 0; i < 100000; ++i) longBytes += "\xC3\xA9";
   EXPECT_EQ("head\nK\nINFO gr\xC3\xBC\xC3\x9F\nWARN " + longBytes + "\nfoot\n",

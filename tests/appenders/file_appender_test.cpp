@@ -5,11 +5,15 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <optional>
 
 #include "appenders/appender_factory.h"
 #include "appenders/appender_fixtures.h"
 #include "appenders/log_file.h"
 #include "appenders/standalone_owner.h"
+#include "platform/clock.h"
+#include "platform/directory_listing.h"
+#include "platform/stream.h"
 
 namespace zun {
 namespace {
@@ -55,17 +59,11 @@ TEST_F(FileAppenderTest, FileHoldsHeaderKeyRecordLineRecordsAndFooterAtEveryOpen
   struct stat st {};
   ASSERT_EQ(0, stat(PathOf("app.log").c_str(), &st));
   EXPECT_EQ(0640u, st.st_mode & 0777) << "read and write for all, less the umask";
-}
 
-TEST_F(FileAppenderTest, ReconfigurationClosesWithFooterAndTheNextRecordWritesTheHeaderAgain) {
-  auto first = MakeLayout(u"Format = a:%msg\nHeader = h1\nFooter = f1\n");
+  // Reconfigured as the configuration does it, under the lock.
   auto second = MakeLayout(u"Format = b:%msg\nHeader = h2\n");
-  auto appender = MakeAppender(u"FileName = app.log\n");
-  appender->AttachLayout(first.get());
-  ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"x")));
   {
     auto guard = appender->LockGuard();
-    ASSERT_RC(RC_OK, appender->Close());
     ASSERT_RC(RC_OK, appender->LoadConfig(*SectionFromText(
                          u"[file]\nAppenderType = File\nFileName = other.log\nBreakSeverity = wArN\n")));
     appender->AttachLayout(second.get());
@@ -73,11 +71,17 @@ TEST_F(FileAppenderTest, ReconfigurationClosesWithFooterAndTheNextRecordWritesTh
   ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"dropped")));
   ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityWarn, u"y")));
   appender.reset();  // destroyed while open: no footer
-  EXPECT_EQ("\xEF\xBB\xBFh1\r\na:x\r\nf1\r\n", ReadFileBytes(PathOf("app.log")));
   EXPECT_EQ("\xEF\xBB\xBFh2\r\nb:y\r\n", ReadFileBytes(PathOf("other.log")));
 }
 
-TEST_F(FileAppenderTest, FolderInPlaceOfTheFileFailsThatRecordAndTheNextOneTriesAgain) {
+// Linux releases a descriptor even when close fails.
+int FailingClose(int fd) {
+  close(fd);
+  errno = EIO;
+  return -1;
+}
+
+TEST_F(FileAppenderTest, FailedOpenOrCloseFailsThatCallAndTheNextRecordOpensAgain) {
   std::filesystem::create_directory(PathOf("blocked.log"));
   auto layout = MakeLayout(u"Format = %msg\nHeader = h\n");
   StandaloneAppenderOwner owner;
@@ -88,9 +92,17 @@ TEST_F(FileAppenderTest, FolderInPlaceOfTheFileFailsThatRecordAndTheNextOneTries
 
   std::filesystem::remove(PathOf("blocked.log"));
   EXPECT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"written")));
+  {
+    test::FileCallsOverride faults;
+    faults.calls.close = FailingClose;
+    faults.Install();
+    EXPECT_RC(ResultFromErrno(EIO), appender->Flush());
+  }
+  EXPECT_FALSE(appender->IsOpened());
+  EXPECT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"reopened")));
   ASSERT_RC(RC_OK, appender->Flush());
-  EXPECT_EQ("\xEF\xBB\xBFh\r\nwritten\r\n", ReadFileBytes(PathOf("blocked.log")));
-  // Three opens of one path, one report.
+  EXPECT_EQ("\xEF\xBB\xBFh\r\nwritten\r\nh\r\nreopened\r\n", ReadFileBytes(PathOf("blocked.log")));
+  // Four opens of one path, one report.
   ASSERT_NE(nullptr, owner.OpenedFiles().Head());
   EXPECT_EQ(WidePath("blocked.log"), owner.OpenedFiles().Head()->Path());
   EXPECT_EQ(nullptr, owner.OpenedFiles().Head()->next);
@@ -105,9 +117,9 @@ TEST_F(FileAppenderTest, FileNamesResolveAgainstTheLogFolderAndMissingFoldersAre
   WString resolved;
   ASSERT_RC(RC_OK, MakeAppender(u"FileName = " + WidePath("x.log") + u"\n")->FullPath(&resolved));
   EXPECT_EQ(WidePath("x.log"), resolved);
-  const std::pair<WStringView, WStringView> kCases[] = {
-      {u"D:/x/a.log", u"D:/x/a.log"}, {u"a.log", u"D:\\logs\\a.log"}, {u"\\a.log", u"D:\\a.log"}};
-  for (const auto& [name, expected] : kCases) {
+  for (const auto& [name, expected] : {std::pair<WStringView, WStringView>{u"D:/x/a.log", u"D:/x/a.log"},
+                                       {u"a.log", u"D:\\logs\\a.log"},
+                                       {u"\\a.log", u"D:\\a.log"}}) {
     ASSERT_RC(RC_OK, ResolveLogFileName(u"D:\\logs", name, &resolved));
     EXPECT_EQ(expected, resolved);
   }
@@ -152,65 +164,92 @@ TEST_F(FileAppenderTest, ImmediateWriteShowsEachLineAtOnceAndClearEmptiesTheOpen
   EXPECT_EQ("new\r\n", ReadFileBytes(PathOf("c.log")));
 }
 
-TEST_F(FileAppenderTest, ExistingContentIsContinuedInItsEncodingAndNeverDamaged) {
-  // FF FE means UTF-16LE; anything else is continued as UTF-8, as it stands;
-  // an empty file is treated like a new one.
-  const std::string wide("\xFF\xFEo\0l\0d\0\r\0\n\0", 12);
-  const std::string line = "\xE2\x82\xAC\xF0\x9F\x98\x80\r\n";
-  const std::pair<std::string, std::string> kCases[] = {
-      {wide, wide + std::string("\xAC\x20\x3D\xD8\x00\xDE\r\0\n\0", 10)},
-      {"\xEF\xBB~broken mark", "\xEF\xBB~broken mark" + line},
-      {"\xFF", "\xFF" + line},
-      {"", "\xEF\xBB\xBF" + line}};
-  for (const auto& [existing, expected] : kCases) {
-    test::WriteFileBytes(PathOf("old.log"), existing);
-    LogFile file;
-    ASSERT_RC(RC_OK, file.Open(WidePath("old.log")));
-    ASSERT_RC(RC_OK, file.Write(u"\u20ac\U0001F600"));
-    file.Close();
-    EXPECT_EQ(expected, ReadFileBytes(PathOf("old.log")));
+// Another process at the moment a new file is linked into place: it may
+// have made the file first, or the file system may have no hard links.
+enum class LinkPlay { kReal, kOtherFirst, kRefused };
+LinkPlay gLinkPlay = LinkPlay::kReal;
+int PlayedLink(const char* existing, const char* created) {
+  if (gLinkPlay == LinkPlay::kRefused) {
+    errno = EPERM;
+    return -1;
   }
+  if (gLinkPlay == LinkPlay::kOtherFirst) test::WriteFileBytes(created, "\xEF\xBB\xBFtheirs\r\n");
+  return link(existing, created);
 }
 
-// The real calls, with the next write cut short after `cutAt` bytes as a
-// full disk would, and later writes of the same line refused as full.
-class ShortWriteIo : public LogFileIo {
- public:
-  std::size_t cutAt = 0;
-  int shortWrites = 0;    // how many writes to cut
-  int refusedWrites = 0;  // then how many to refuse with ENOSPC's code
-  ResultCode Write(int fd, const void* buffer, std::size_t length, std::size_t* written) noexcept override {
-    if (shortWrites > 0) {
-      --shortWrites;
-      return LogFileIo::Write(fd, buffer, cutAt, written);
-    }
-    if (refusedWrites > 0) {
-      --refusedWrites;
-      *written = 0;
-      return RC_DISK_FULL;
-    }
-    return LogFileIo::Write(fd, buffer, length, written);
+// FF FE means UTF-16LE; anything else is continued as UTF-8 as it stands, an
+// empty file too (someone may be appending to it already). A new file
+// appears with its mark, and no temporary name stays behind.
+TEST_F(FileAppenderTest, ExistingContentIsContinuedAsItStandsAndANewFileAppearsWithItsMark) {
+  test::FileCallsOverride faults;
+  faults.calls.link = PlayedLink;
+  faults.Install();
+  const std::string wide("\xFF\xFEo\0l\0d\0\r\0\n\0", 12);
+  const std::string line = "\xE2\x82\xAC\xF0\x9F\x98\x80\r\n";
+  struct Case {
+    std::optional<std::string> existing;
+    LinkPlay play;
+    std::string expected;
+  };
+  const Case kCases[] = {{wide, LinkPlay::kReal, wide + std::string("\xAC\x20\x3D\xD8\x00\xDE\r\0\n\0", 10)},
+                         {"\xEF\xBB~broken mark", LinkPlay::kReal, "\xEF\xBB~broken mark" + line},
+                         {"\xFF", LinkPlay::kReal, "\xFF" + line},
+                         {"", LinkPlay::kReal, line},
+                         {std::nullopt, LinkPlay::kReal, "\xEF\xBB\xBF" + line},
+                         {std::nullopt, LinkPlay::kOtherFirst, "\xEF\xBB\xBFtheirs\r\n" + line},
+                         {std::nullopt, LinkPlay::kRefused, "\xEF\xBB\xBF" + line}};
+  for (const Case& c : kCases) {
+    const std::string name = std::to_string(&c - kCases) + ".log";
+    if (c.existing) test::WriteFileBytes(PathOf(name), *c.existing);
+    gLinkPlay = c.play;
+    LogFile file;
+    ASSERT_RC(RC_OK, file.Open(WidePath(name)));
+    ASSERT_RC(RC_OK, file.Write(u"\u20ac\U0001F600"));
+    file.Close();
+    EXPECT_EQ(c.expected, ReadFileBytes(PathOf(name))) << name;
   }
-};
+  EXPECT_EQ(std::ssize(kCases), std::distance(std::filesystem::directory_iterator(Dir()), {}));
+  EXPECT_RC(RC_FILE_NOT_FOUND, LogFile().Open(WidePath("missing/x.log")));
+}
+
+// The next writes cut short after `gCutAt` bytes as a full disk would, then
+// writes of the same line refused as full.
+std::size_t gCutAt = 0;
+int gShortWrites = 0;
+int gRefusedWrites = 0;
+ssize_t ShortWrite(int fd, const void* buffer, size_t length) {
+  if (gShortWrites > 0) {
+    --gShortWrites;
+    return write(fd, buffer, gCutAt);
+  }
+  if (gRefusedWrites > 0) {
+    --gRefusedWrites;
+    errno = ENOSPC;
+    return -1;
+  }
+  return write(fd, buffer, length);
+}
 
 TEST_F(FileAppenderTest, PartOfALineThatLandedIsBlankedAndTheLineTriedOnceMore) {
-  ShortWriteIo io;
-  LogFile file(io);
+  test::FileCallsOverride faults;
+  faults.calls.write = ShortWrite;
+  faults.Install();
+  LogFile file;
   ASSERT_RC(RC_OK, file.Open(WidePath("short.log")));
   ASSERT_RC(RC_OK, file.Write(u"before"));
 
   // Cut, then the retry fails: the record is lost, a blank line stands in.
-  io.cutAt = 5;
-  io.shortWrites = 1;
-  io.refusedWrites = 1;
+  gCutAt = 5;
+  gShortWrites = 1;
+  gRefusedWrites = 1;
   EXPECT_RC(RC_DISK_FULL, file.Write(u"lost record"));
   // Cut, then the retry finds room: the whole line follows the blank.
-  io.cutAt = 1;
-  io.shortWrites = 1;
+  gCutAt = 1;
+  gShortWrites = 1;
   EXPECT_RC(RC_OK, file.Write(u"kept"));
   // Cut twice: both pieces blanked, the code says the disk is full.
-  io.cutAt = 3;
-  io.shortWrites = 2;
+  gCutAt = 3;
+  gShortWrites = 2;
   EXPECT_RC(RC_DISK_FULL, file.Write(u"twice"));
   ASSERT_RC(RC_OK, file.Write(u"after"));
   file.Close();
@@ -222,11 +261,42 @@ TEST_F(FileAppenderTest, PartOfALineThatLandedIsBlankedAndTheLineTriedOnceMore) 
   // In UTF-16 the blank covers the piece in whole units.
   test::WriteFileBytes(PathOf("wide.log"), std::string("\xFF\xFE", 2));
   ASSERT_RC(RC_OK, file.Open(WidePath("wide.log")));
-  io.cutAt = 6;
-  io.shortWrites = 1;
+  gCutAt = 6;
+  gShortWrites = 1;
   EXPECT_RC(RC_OK, file.Write(u"xyz"));
   file.Close();
   EXPECT_EQ(std::string("\xFF\xFE \0\r\0\n\0x\0y\0z\0\r\0\n\0", 18), ReadFileBytes(PathOf("wide.log")));
+}
+
+// A host that closed its standard streams, then made standard output a
+// pipe: the library's own descriptors never take the numbers 0 to 2 (or the
+// host's console lines would land in a log), and "/dev/stdout" as the file
+// name takes the lines as they are.
+TEST_F(FileAppenderTest, StandardStreamsStayTheHostsAndStandardOutputTakesPlainLines) {
+  auto log = MakeAppender(u"FileName = low.log\n");
+  auto out = MakeAppender(u"FileName = /dev/stdout\n");
+  test::ExpectChildExitsZero([&] {
+    for (int fd = 0; fd < 3; ++fd) close(fd);
+    int fds[2];
+    if (pipe(fds) != 0 || fds[1] != STDOUT_FILENO) return 1;
+    FileStream stream;
+    DirectoryListing listing;
+    if (log->Append(MakeRecord(kSeverityInfo, u"log")) != RC_OK ||
+        stream.Open(WidePath("s.bin"), OpenKind::kOpenAlways, kAccessWrite, 0, 0) != RC_OK ||
+        listing.Open(ToUtf16(Dir().string()), u"*", kListFiles) != RC_OK) {
+      return 2;
+    }
+    if (fcntl(STDERR_FILENO, F_GETFD) != -1) return 3;
+    if (out->Append(MakeRecord(kSeverityInfo, u"one")) != RC_OK ||
+        out->Append(MakeRecord(kSeverityInfo, u"two")) != RC_OK || out->Flush() != RC_OK) {
+      return 4;
+    }
+    close(STDOUT_FILENO);
+    char got[64];
+    const ssize_t n = read(fds[0], got, sizeof got);
+    return std::string(got, n > 0 ? n : 0) == "one\r\ntwo\r\n" ? 0 : 5;
+  });
+  EXPECT_EQ(std::vector<std::string>{"log"}, test::ReadLogLines(PathOf("low.log")));
 }
 
 class TwoLoggersTest : public test::LoggerFilesTest {};
@@ -236,41 +306,116 @@ TEST_F(TwoLoggersTest, EightThreadsOnTwoLoggersIntoOneFileLoseAndSplitNothing) {
   LogFromEightThreads(/*shareAppender=*/false, 2500);
 }
 
-TEST_F(FileAppenderTest, FourProcessesAppendingToOneFileLoseAndSplitNothing) {
-  test::AppendFromProcesses(PathOf("multi.log"), 4, 2, 2500);
+std::atomic<std::uint64_t> gTicks{10000};
+const ClockSource kSteppedClock{[] { return FileTime{133500000000000000ull}; }, [] { return gTicks.load(); }};
+
+class FileTargetTest : public test::LoggerFilesTest {
+ protected:
+  void TearDown() override {
+    SetClockSource(nullptr);
+    LoggerFilesTest::TearDown();
+  }
+};
+
+// Other programs move the log away (with and without a new empty file in its
+// place) and remove it while four threads log: within the housekeeping
+// second after each change, the lines go to a new file under the log's name,
+// which starts with the key record line; no line is lost or written twice.
+TEST_F(FileTargetTest, LogMovedReplacedOrRemovedByOthersIsReopenedWithinTheSecond) {
+  SetClockSource(&kSteppedClock);
+  tree_.SetKeyRecordLine(std::make_shared<const WString>(u"KEY"));
+  Logger* logger = Get(u"moved", 57);
+  AddFileAppender(logger, "moved.log");
+  const std::filesystem::path path = PathOf("moved.log");
+  std::atomic<unsigned> logged{0};
+  std::atomic<bool> stop{false};
+  test::AppendWriters writers = {{0, 0}, {1, 0}, {2, 0}, {3, 0}};
+  std::vector<std::thread> threads;
+  for (auto& [t, n] : writers) {
+    threads.emplace_back([&, t = t] {
+      for (; !stop.load(); ++n, ++logged) {
+        EXPECT_RC(RC_OK, LogFormat(logger, ZUN_SEVERITY_INFO, 0, u"%s", test::AppendLineText(t, n).c_str()));
+      }
+    });
+  }
+  // Waits while the threads log `lines` more lines, or until `done`.
+  const auto await = [&](unsigned lines, const std::function<bool()>& done) {
+    for (const unsigned from = logged.load(); !done() && logged.load() < from + lines;) {
+      std::this_thread::yield();
+    }
+    return done();
+  };
+  int removed = -1;
+  const std::function<void()> kChanges[] = {
+      [&] { std::filesystem::rename(path, PathOf("moved.1")), test::WriteFileBytes(path, ""); },
+      [&] { std::filesystem::rename(path, PathOf("moved.2")); },
+      [&] { removed = open(path.c_str(), O_RDONLY | O_CLOEXEC), std::filesystem::remove(path); }};
+  for (const auto& change : kChanges) {
+    await(100, [] { return false; });
+    change();
+    gTicks += 1001;
+    Get(u"moved.child" + WString(1, u'a' + (&change - kChanges)));  // the tree grows beside the check
+    std::error_code error;
+    EXPECT_TRUE(await(20000, [&] { return std::filesystem::file_size(path, error) > 0 && !error; }));
+  }
+  await(100, [] { return false; });
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+
+  std::vector<std::string> messages;
+  for (const auto& [name, marked] : {std::pair<std::string, bool>{PathOf("moved.1"), true},
+                                     {PathOf("moved.2"), false},
+                                     {"/proc/self/fd/" + std::to_string(removed), true},
+                                     {path, true}}) {
+    const std::vector<std::string> lines = test::LogLines(ReadFileBytes(name), name, marked);
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "KEY")) << name;
+    EXPECT_EQ("KEY", lines.empty() ? "" : lines[0]) << name;
+    for (const std::string& line : lines) {
+      if (line != "KEY") messages.push_back(line.substr(line.find(" MSG:") + 5));
+    }
+  }
+  close(removed);
+  test::ExpectEveryLineOnce(messages, writers);
 }
 
-// The size limit applies to the whole process, so a child writes numbered
-// records until one fails, then lifts the limit and writes one more. Only
+// Two appenders race to create each file while another program appends to
+// it as soon as it exists: the file appears with its mark, and no line is
+// written over.
+TEST_F(FileAppenderTest, NewFileAppearsWithItsMarkWhileOthersAppend) {
+  for (int round = 0; round < 25 && !HasFailure(); ++round) {
+    test::AppendFromProcesses(PathOf("fresh" + std::to_string(round) + ".log"), 3, 1, 3, true);
+  }
+}
+
+// The size limit applies to the whole process, so a child with the default
+// action of SIGXFSZ (ending the process) writes numbered records until one
+// fails, tries once more, then lifts the limit and writes one more. Only
 // whole records, blanks in place of a cut one, and that last may be on disk.
 TEST_F(FileAppenderTest, FileSizeLimitGivesACodeLeavesNoPieceOfALineAndWritingResumes) {
   const auto record = [](unsigned n) { return "record " + std::to_string(n) + " " + std::string(90, 'p'); };
   auto appender = MakeAppender(u"FileName = limited.log\n");
-  const pid_t pid = fork();
-  ASSERT_NE(-1, pid);
-  if (pid == 0) {
-    // Exits 0 when the records that fit below the limit (whole 100 or 101-byte
-    // lines after the mark) are written, the next gives EFBIG's code, and
-    // writing resumes once the limit is lifted.
-    signal(SIGXFSZ, SIG_IGN);
+  test::ExpectChildExitsZero([&] {
+    // The records that fit below the limit (whole 100 or 101-byte lines
+    // after the mark) are written, the next two give EFBIG's code, and
+    // writing resumes once the limit is lifted. The file is open before the
+    // limit is lowered.
+    signal(SIGXFSZ, SIG_DFL);
+    const auto append = [&](const std::string& text) {
+      return appender->Append(MakeRecord(kSeverityInfo, ToUtf16(text)));
+    };
+    unsigned written = append(record(0)) == RC_OK ? 1 : 0;
     rlimit limit{};
     getrlimit(RLIMIT_FSIZE, &limit);
     rlimit lowered = limit;
     lowered.rlim_cur = 4000;
-    if (setrlimit(RLIMIT_FSIZE, &lowered) != 0) _exit(2);
-    unsigned written = 0;
+    if (setrlimit(RLIMIT_FSIZE, &lowered) != 0) return 2;
     ResultCode rc = RC_OK;
-    while (written < 2000 &&
-           Succeeded(rc = appender->Append(MakeRecord(kSeverityInfo, ToUtf16(record(written)))))) {
-      ++written;
-    }
+    while (written < 2000 && Succeeded(rc = append(record(written)))) ++written;
+    if (written != 39 || rc != ResultFromErrno(EFBIG)) return 3;
+    if (append("at the limit") != ResultFromErrno(EFBIG)) return 4;
     setrlimit(RLIMIT_FSIZE, &limit);
-    if (written != 39 || rc != ResultFromErrno(EFBIG)) _exit(3);
-    _exit(appender->Append(MakeRecord(kSeverityInfo, u"resumed")) == RC_OK ? 0 : 4);
-  }
-  int status = 0;
-  ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return append("resumed") == RC_OK ? 0 : 5;
+  });
   EXPECT_EQ(4000u + 9u, ReadFileBytes(PathOf("limited.log")).size()) << "the cut line's bytes stay, blanked";
   const std::vector<std::string> lines = test::ReadLogLines(PathOf("limited.log"));
   unsigned next = 0;

@@ -2,14 +2,18 @@
 // several threads, so a test can run a few of these processes against one
 // file at once.
 //
-//   append_host <file> <first writer id> <lines per thread> <threads> <start fd> [Key=Value ...]
+//   append_host <file> <first writer id> <lines per thread> <threads> <start fd> [plain|slow] [Key=Value ...]
 //
 // Thread t writes the lines of writer <first writer id> + t. The appender
 // section holds "AppenderType = File" and "FileName = <file>", changed or
 // extended by the Key=Value arguments ("AppenderType=RollingFile",
 // "Size=65536"). Writing starts when <start fd> reaches its end (the test
-// closes the other end once every process is running). Exit status 0 when
-// every append succeeded.
+// closes the other end once every process is running). With "plain" the
+// lines go out as another program would append them: UTF-8 with CR LF, one
+// write each to a descriptor opened with O_APPEND as soon as the file
+// exists, no byte-order mark. With "slow" the appender sees a slow file
+// system: every read and every look at a file's facts takes a fifth of a
+// millisecond more. Exit status 0 when every append succeeded.
 //
 // Environment, for tests of rolled logs:
 //   ZUNLOGX_TEST_CLOCK="<start> <anchor> <speed>"  the library's clock shows
@@ -27,6 +31,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,7 +47,7 @@
 #include "appenders/standalone_owner.h"
 #include "config/config_document.h"
 #include "platform/clock.h"
-#include "platform/file_moves.h"
+#include "platform/file_calls.h"
 #include "records/log_record.h"
 
 namespace {
@@ -73,7 +78,8 @@ std::uint64_t RealTicks() { return RealNs(CLOCK_MONOTONIC) / 1000000; }
 const ClockSource kMovedClock{MovedTime, RealTicks};
 
 std::string gLogPath;
-RenameNoReplaceCall gRealRename = nullptr;
+FileCalls gWatchedCalls;
+int (*gRealRename)(const char* from, const char* to) = nullptr;
 int gRollLog = -1;
 long gDieAtRoll = 0;
 const char* gDieToken = nullptr;
@@ -97,6 +103,36 @@ int WatchedRename(const char* from, const char* to) {
   return rc;
 }
 
+// Appends the lines of the writers as another program would; 0 on success.
+int AppendPlainly(const char* path, unsigned firstWriter, unsigned lines, unsigned threadCount) {
+  int fd = -1;
+  // Gives up when the file does not appear within some million looks.
+  for (int look = 0; look < (1 << 22) && (fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC)) < 0; ++look) {
+    if (errno != ENOENT) return 1;
+  }
+  if (fd < 0) return 1;
+  for (unsigned t = 0; t < threadCount; ++t) {
+    for (unsigned i = 0; i < lines; ++i) {
+      const std::string line = ToUtf8(test::AppendLineText(firstWriter + t, i)) + "\r\n";
+      if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return 1;
+    }
+  }
+  return close(fd) == 0 ? 0 : 1;
+}
+
+ssize_t SlowPread(int fd, void* buffer, size_t length, off_t offset) {
+  usleep(200);
+  return pread(fd, buffer, length, offset);
+}
+int SlowFstat(int fd, struct stat* out) {
+  usleep(200);
+  return fstat(fd, out);
+}
+int SlowStat(const char* path, struct stat* out) {
+  usleep(200);
+  return stat(path, out);
+}
+
 void TakeEnvironment() {
   if (const char* clock = std::getenv("ZUNLOGX_TEST_CLOCK")) {
     unsigned long long start = 0, anchor = 0, speed = 1;
@@ -113,8 +149,10 @@ void TakeEnvironment() {
   if (const char* die = std::getenv("ZUNLOGX_TEST_DIE_AT_ROLL")) gDieAtRoll = std::atol(die);
   gDieToken = std::getenv("ZUNLOGX_TEST_DIE_TOKEN");
   if (gRollLog >= 0 || gDieAtRoll > 0) {
-    gRealRename = CurrentRenameNoReplaceCall();
-    SetRenameNoReplaceCall(WatchedRename);
+    gWatchedCalls = Files();
+    gRealRename = gWatchedCalls.renameNoReplace;
+    gWatchedCalls.renameNoReplace = WatchedRename;
+    SetFileCalls(&gWatchedCalls);
   }
 }
 
@@ -123,7 +161,8 @@ void TakeEnvironment() {
 int main(int argc, char** argv) {
   if (argc < 6) {
     std::fprintf(stderr,
-                 "usage: append_host <file> <first writer> <lines> <threads> <start fd> [Key=Value ...]\n");
+                 "usage: append_host <file> <first writer> <lines> <threads> <start fd> "
+                 "[plain|slow] [Key=Value ...]\n");
     return 2;
   }
   gLogPath = argv[1];
@@ -131,12 +170,29 @@ int main(int argc, char** argv) {
   const unsigned lines = static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10));
   const unsigned threadCount = static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10));
   const int startFd = std::atoi(argv[5]);
+  std::string mode;
   std::map<WString, WString> keys = {{u"AppenderType", u"File"}, {u"FileName", ToUtf16(argv[1])}};
   for (int i = 6; i < argc; ++i) {
     const char* equals = std::strchr(argv[i], '=');
+    if (equals == nullptr && i == 6 &&
+        (std::strcmp(argv[i], "plain") == 0 || std::strcmp(argv[i], "slow") == 0)) {
+      mode = argv[i];
+      continue;
+    }
     if (equals == nullptr) return 2;
     keys[ToUtf16(std::string_view(argv[i], static_cast<std::size_t>(equals - argv[i])))] =
         ToUtf16(equals + 1);
+  }
+  FileCalls slow = RealFileCalls();
+  slow.pread = SlowPread;
+  slow.fstat = SlowFstat;
+  slow.stat = SlowStat;
+  if (mode == "slow") SetFileCalls(&slow);
+  char byte = 0;
+  if (mode == "plain") {
+    while (read(startFd, &byte, 1) > 0) {
+    }
+    return AppendPlainly(argv[1], firstWriter, lines, threadCount);
   }
   TakeEnvironment();
 
@@ -162,7 +218,6 @@ int main(int argc, char** argv) {
   }
   appender->AttachLayout(&layout);
 
-  char byte = 0;
   while (read(startFd, &byte, 1) > 0) {
   }
 

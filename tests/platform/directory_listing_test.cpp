@@ -103,7 +103,7 @@ TEST_F(DirectoryListingTest, OpenFailuresAndRestarts) {
   EXPECT_RC(RC_INFO_NOTHING_TO_DO, listing.Next());
 }
 
-TEST_F(DirectoryListingTest, EntriesCarrySizesTimesAndFullNames) {
+TEST_F(DirectoryListingTest, EntriesCarrySizesTimesFullNamesAndTheRecordedCreationTime) {
   const std::string longName(255, 'L');
   WriteFileBytes(PathOf(longName), std::string(5000, 'x'));
   WriteFileBytes(PathOf("dated.log"), "abc");
@@ -111,27 +111,21 @@ TEST_F(DirectoryListingTest, EntriesCarrySizesTimesAndFullNames) {
   const timespec times[2] = {{1614834367, 123456700}, {1614834367, 123456700}};
   ASSERT_EQ(utimensat(AT_FDCWD, PathOf("dated.log").c_str(), times, 0), 0);
   const FileTime expected = kFileTimeUnixEpoch + 1614834367ull * 10000000ull + 1234567ull;
-
   std::map<std::string, DirectoryEntry> entries;
   ASSERT_EQ(List(u"", kListFiles, &entries), longName + " dated.log");
   EXPECT_EQ(entries[longName].endOfFile, 5000u);
-  const DirectoryEntry& dated = entries["dated.log"];
-  EXPECT_EQ(dated.endOfFile, 3u);
-  EXPECT_EQ(dated.lastWriteTime, expected);
-  EXPECT_EQ(dated.lastAccessTime, expected);
-}
+  EXPECT_EQ(entries["dated.log"].endOfFile, 3u);
+  EXPECT_EQ(entries["dated.log"].lastWriteTime, expected);
+  EXPECT_EQ(entries["dated.log"].lastAccessTime, expected);
 
-TEST_F(DirectoryListingTest, RecordedCreationTimeWinsAndTravelsWithRenames) {
-  WriteFileBytes(PathOf("common.log"), "line\r\n");
+  // The library's own record of a creation time wins and travels with renames.
   const FileTime recorded = 133000000000000000ull + 42;
-  const ResultCode written = WriteCreationTime(WidePath("common.log"), recorded);
+  const ResultCode written = WriteCreationTime(WidePath("dated.log"), recorded);
   if (written == RC_NOT_SUPPORTED) GTEST_SKIP() << "no user attributes on this file system";
   ASSERT_RC(RC_OK, written);
-  fs::rename(PathOf("common.log"), PathOf("common.2021-01-01.log"));
-  std::map<std::string, DirectoryEntry> entries;
+  fs::rename(PathOf("dated.log"), PathOf("common.2021-01-01.log"));
   ASSERT_EQ(List(u"common.*-*-*.log", kListFiles, &entries), "common.2021-01-01.log");
   EXPECT_EQ(entries["common.2021-01-01.log"].creationTime, recorded);
-
   fs::create_symlink(PathOf("common.2021-01-01.log"), PathOf("link"));
   FileFacts facts;
   ASSERT_RC(RC_OK, ReadFileFacts(WidePath("link"), true, &facts));

@@ -7,7 +7,6 @@
 #include <string>
 #include <utility>
 
-#include "platform/file_system.h"
 #include "support/test_support.h"
 
 namespace zun {
@@ -67,22 +66,19 @@ TEST(PathRules, ParentsAndCombinedPaths) {
 
 class DirectoryTreeTest : public test::TempDirTest {
  protected:
-  void TearDown() override {
-    SetMakeDirectoryCall(nullptr);
-    test::TempDirTest::TearDown();
-  }
   static bool IsEmptyFolder(const fs::path& path) { return fs::is_directory(path) && fs::is_empty(path); }
 };
 
-TEST_F(DirectoryTreeTest, CreatesMissingParentsOnceThenReportsExisting) {
+TEST_F(DirectoryTreeTest, CreatesMissingParentsAndTakesAFolderThatExistsAsMade) {
   fs::create_directory(PathOf("a"));
   const WString target = WidePath("a") + u"\\b\\c";
   ASSERT_RC(RC_OK, CreateDirectoryTree(target));
   EXPECT_TRUE(IsEmptyFolder(PathOf("a/b/c")));
   WriteFileBytes(PathOf("a/b/c/keep.log"), "kept");
-  EXPECT_RC(RC_ALREADY_EXISTS, CreateDirectoryTree(target));
-  EXPECT_RC(RC_ALREADY_EXISTS, CreateDirectoryTree(target + u"/"));
+  EXPECT_RC(RC_OK, CreateDirectoryTree(target));
+  EXPECT_RC(RC_OK, CreateDirectoryTree(target + u"/"));
   EXPECT_EQ(ReadFileBytes(PathOf("a/b/c/keep.log")), "kept");
+  EXPECT_RC(RC_ALREADY_EXISTS, CreateDirectoryTree(target + u"/keep.log"));
 
   const fs::path previous = fs::current_path();
   fs::current_path(Dir());
@@ -100,21 +96,24 @@ TEST_F(DirectoryTreeTest, CreatesMissingParentsOnceThenReportsExisting) {
   EXPECT_EQ(fs::status(PathOf("p/q")).permissions(), fs::perms(0777));
 }
 
+// Another process: it may make a folder (with a log inside) a moment before
+// us, and "target" may be refused to us.
 std::string gOtherMakes;
+bool gTargetRefused = false;
 
-// Plays another process: it may make a folder a moment before us, and it
-// writes into the folder we made just before "target" fails.
-int InterferingMakeDirectory(const char* path, std::uint32_t mode) {
-  if (gOtherMakes == path) mkdir(path, 0777);
-  if (fs::path(path).filename() == "target") {
-    WriteFileBytes(fs::path(path).parent_path() / "other.log", "written meanwhile");
+int InterferingMakeDirectory(const char* path, mode_t mode) {
+  if (gOtherMakes == path) {
+    mkdir(path, 0777);
+    WriteFileBytes(fs::path(path) / "other.log", "theirs");
+  }
+  if (gTargetRefused && fs::path(path).filename() == "target") {
     errno = EACCES;
     return -1;
   }
   return mkdir(path, mode);
 }
 
-TEST_F(DirectoryTreeTest, FailureRemovesOnlyWhatThisCallMade) {
+TEST_F(DirectoryTreeTest, FailureRemovesOnlyTheEmptyFoldersThisCallMade) {
   EXPECT_RC(RC_INVALID_NAME, CreateDirectoryTree(WidePath("r/s/") + WString(300, u'n')));
   EXPECT_TRUE(IsEmptyFolder(Dir()));
   // A file where a folder should be: nothing is made and the file stays.
@@ -124,17 +123,33 @@ TEST_F(DirectoryTreeTest, FailureRemovesOnlyWhatThisCallMade) {
   EXPECT_EQ(std::distance(fs::directory_iterator(Dir()), fs::directory_iterator()), 1);
   EXPECT_RC(RC_INVALID_PARAMETER, CreateDirectoryTree(u""));
 
-  SetMakeDirectoryCall(InterferingMakeDirectory);
-  EXPECT_RC(RC_ACCESS_DENIED, CreateDirectoryTree(WidePath("m/n/target")));
-  EXPECT_FALSE(fs::exists(PathOf("m")));
-
-  gOtherMakes = PathOf("k").string();
-  EXPECT_RC(RC_ACCESS_DENIED, CreateDirectoryTree(WidePath("k/l/target")));
-  // "k" was made by the other party, so it stays; "k/l" was ours.
-  EXPECT_TRUE(IsEmptyFolder(PathOf("k")));
-  gOtherMakes = PathOf("j").string();
-  ASSERT_RC(RC_OK, CreateDirectoryTree(WidePath("j/done")));
-  EXPECT_TRUE(IsEmptyFolder(PathOf("j/done")));
+  test::FileCallsOverride faults;
+  faults.calls.mkdir = InterferingMakeDirectory;
+  faults.Install();
+  struct Case {
+    const char* target;
+    const char* otherMakes;
+    bool refused;
+    ResultCode expected;
+    const char* gone;  // removed again, or never made
+  };
+  const Case kCases[] = {
+      {"m/n/target", "", true, RC_ACCESS_DENIED, "m"},
+      {"k/l/target", "k", true, RC_ACCESS_DENIED, "k/l"},
+      {"j/l/target", "j/l", true, RC_ACCESS_DENIED, "j/l/target"},
+      {"p/q/target", "p/q/target", false, RC_OK, "p/q/target/x"},
+      {"i/done", "i", false, RC_OK, "i/done/x"},
+  };
+  for (const Case& c : kCases) {
+    gOtherMakes = c.otherMakes[0] == 0 ? "" : PathOf(c.otherMakes).string();
+    gTargetRefused = c.refused;
+    EXPECT_RC(c.expected, CreateDirectoryTree(WidePath(c.target))) << c.target;
+    EXPECT_FALSE(fs::exists(PathOf(c.gone))) << c.target;
+    if (!gOtherMakes.empty()) {
+      EXPECT_EQ("theirs", ReadFileBytes(PathOf(c.otherMakes) / "other.log")) << c.target;
+    }
+  }
+  EXPECT_TRUE(fs::is_directory(PathOf("i/done")));
 }
 
 }  // namespace

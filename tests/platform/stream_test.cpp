@@ -225,7 +225,20 @@ TEST(MemoryStreamTest, GapsFillWithZerosReadsReportTheEndViewsShowTheBuffer) {
   EXPECT_RC(RC_OFFSET_BEYOND_END, stream.MapView(8, 5, false, &view));
 }
 
-TEST(MemoryStreamTest, FixedBufferRespectsCapacityAndReadOnly) {
+class VectorBuffer : public GrowableBuffer {
+ public:
+  ResultCode Grow(std::uint32_t size) override {
+    if (size > 16) return RC_OUT_OF_MEMORY;
+    bytes.resize(size, 0xEE);
+    return RC_OK;
+  }
+  std::uint8_t* Data() override { return bytes.data(); }
+  std::vector<std::uint8_t> bytes;
+};
+
+// A caller's fixed buffer keeps to its capacity and read-only flag; an
+// owned buffer grows through its owner.
+TEST(MemoryStreamTest, FixedAndOwnedBuffersKeepTheirBounds) {
   std::uint8_t buffer[8];
   std::memset(buffer, 0xAA, sizeof buffer);
   MemoryStream stream(buffer, sizeof buffer, 2, false);
@@ -241,26 +254,13 @@ TEST(MemoryStreamTest, FixedBufferRespectsCapacityAndReadOnly) {
   EXPECT_RC(RC_ACCESS_DENIED, readOnly.WriteAt(0, "z", 1, nullptr));
   EXPECT_RC(RC_ACCESS_DENIED, readOnly.SetSize(2));
   EXPECT_EQ(buffer[0], 0xAA);
-}
 
-class VectorBuffer : public GrowableBuffer {
- public:
-  ResultCode Grow(std::uint32_t size) override {
-    if (size > 16) return RC_OUT_OF_MEMORY;
-    bytes.resize(size, 0xEE);
-    return RC_OK;
-  }
-  std::uint8_t* Data() override { return bytes.data(); }
-  std::vector<std::uint8_t> bytes;
-};
-
-TEST(MemoryStreamTest, OwnedBufferGrowsThroughItsOwner) {
   VectorBuffer owner;
-  MemoryStream stream(&owner, 0, false);
-  ASSERT_RC(RC_OK, stream.WriteAt(3, "abc", 3, nullptr));
+  MemoryStream owned(&owner, 0, false);
+  ASSERT_RC(RC_OK, owned.WriteAt(3, "abc", 3, nullptr));
   EXPECT_EQ(Bytes(owner.bytes.data(), owner.bytes.size()), std::string(3, '\0') + "abc");
-  EXPECT_RC(RC_OUT_OF_MEMORY, stream.WriteAt(10, "0123456789", 10, nullptr));
-  EXPECT_EQ(stream.Size(), 6u);
+  EXPECT_RC(RC_OUT_OF_MEMORY, owned.WriteAt(10, "0123456789", 10, nullptr));
+  EXPECT_EQ(owned.Size(), 6u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "base/result_code.h"
 #include "base/text.h"
+#include "platform/file_calls.h"
 
 namespace zun::test {
 
@@ -36,6 +37,14 @@ std::string DescribeCode(ResultCode rc);
 
 // `text` as UTF-8 when `rc` succeeded, else DescribeCode(rc); one line.
 std::string Outcome(ResultCode rc, WStringView text);
+
+// Puts a copy of the real file calls, with the slots a test replaces, in use
+// for the whole process until it goes out of scope.
+struct FileCallsOverride {
+  FileCalls calls = RealFileCalls();
+  void Install() { SetFileCalls(&calls); }
+  ~FileCallsOverride() { SetFileCalls(nullptr); }
+};
 
 // Path of a host program built from tests/hosts.
 std::string HostProgram(const std::string& name);
