@@ -15,9 +15,9 @@ TEST_F(RollingStress, EightProcessesGoOnRollingWhenOneIsKilledInTheMiddleOfARoll
   test::ShareSizeRolledLog(Dir(), 8, 50000, 1048576, 3);
 }
 
-// About three simulated days every second of the run.
+// About six simulated days every second of the run.
 TEST_F(RollingStress, EightProcessesShareADayRolledLogAcrossMidnightsWithoutLosingOrSplittingALine) {
-  test::ShareDayRolledLog(Dir(), 8, 50000, At(2019, 3, 7, 23, 59, 59), 250000);
+  test::ShareDayRolledLog(Dir(), 8, 50000, At(2019, 3, 7, 23, 59, 59), 500000);
 }
 
 }  // namespace
