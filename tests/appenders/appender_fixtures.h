@@ -348,7 +348,7 @@ inline void ShareSizeRolledLog(const std::filesystem::path& dir, unsigned proces
 inline void ShareDayRolledLog(const std::filesystem::path& dir, unsigned processes, unsigned lines,
                               FileTime start, std::uint64_t speed) {
   AppendRun run(processes, 1, lines);
-  run.keys = {"AppenderType=RollingDateFile", "FilesCount=1000"};
+  run.keys = {"AppenderType=RollingDateFile", "FilesCount=100000"};
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   run.env = {"ZUNLOGX_TEST_CLOCK=" + std::to_string(start) + " " +
