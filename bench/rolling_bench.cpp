@@ -7,13 +7,8 @@
 // logs roll as they fill (1 MB, 10 backups): the cost of rolling is spread
 // over the calls as it is in use.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cstdarg>
-#include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,24 +16,16 @@
 #include "appenders/appender_factory.h"
 #include "appenders/custom_layout.h"
 #include "appenders/standard_layout.h"
+#include "bench_support.h"
 #include "config/config_document.h"
 #include "core/dispatcher.h"
 #include "core/logger_tree.h"
-#include "records/log_record.h"
 
 namespace zun {
 namespace {
 
-constexpr const char16_t* kFormat = u"session %u of %s closed after %d ms";
-
-ZunResult LogFormat(ZunLogger* logger, const char16_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const ZunResult rc = logger->vtbl->LogFull(logger, ZUN_SEVERITY_WARN, format, u"server/session.cpp", 418,
-                                             7021, 55102, 3, 0, &args);
-  va_end(args);
-  return rc;
-}
+// Every logger's name has this length, so all files get lines of one length.
+constexpr const char16_t* kPlainLogger = u"Zun.Bench.Plain";
 
 // One logger per kind of appender, each with its own file in a fresh folder,
 // removed at exit.
@@ -59,29 +46,7 @@ class Setup {
     const Entry* entry = Find(type);
     return entry != nullptr ? entry->lineAppender.get() : nullptr;
   }
-  const std::filesystem::path& Folder() const { return folder_; }
-
-  // The bytes an appender writes for one call: the standard line in UTF-8
-  // with CR LF.
-  std::string SameLineBytes() {
-    LogCall call;
-    call.severity = ZUN_SEVERITY_WARN;
-    call.message = u"session 17 of operator closed after 2500 ms";
-    call.fileId = u"server/session.cpp";
-    call.line = 418;
-    call.buildNumber = 7021;
-    call.revision = 55102;
-    call.product = 3;
-    LogRecord record;
-    WString line;
-    std::string bytes;
-    if (Failed(BuildRecord(u"Zun.Bench.Plain", kLoggerFlagBase | 58, nullptr, call,
-                           static_cast<va_list*>(nullptr), &record)) ||
-        Failed(FormatMessageLine(record, line)) || Failed(AppendUtf8FromUtf16(line, bytes))) {
-      return {};
-    }
-    return bytes + "\r\n";
-  }
+  const std::filesystem::path& Folder() const { return folder_.Path(); }
 
  private:
   struct Entry {
@@ -100,7 +65,7 @@ class Setup {
   AppenderRef MakeAppender(WStringView type, WStringView name, const Layout& layout) {
     AppenderRef appender;
     ConfigSectionRef section;
-    if (Failed(CreateAppender(type, &dispatcher_, name, ToUtf16(folder_.string()), &appender)) ||
+    if (Failed(CreateAppender(type, &dispatcher_, name, ToUtf16(folder_.Path().string()), &appender)) ||
         Failed(ConfigSection::Create(name, &section)) || Failed(section->SetValue(u"AppenderType", type)) ||
         Failed(section->SetValue(u"FileName", WString(name) + u".log")) ||
         Failed(appender->LoadConfig(*section))) {
@@ -111,11 +76,7 @@ class Setup {
   }
 
   Setup() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != 0 ? base : "/tmp") + "/zunlogx-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) return;
-    folder_ = pattern;
+    if (folder_.Path().empty()) return;
     // Names of one length, so every file gets lines of the same length.
     const std::pair<const char16_t*, const char16_t*> kKinds[] = {{u"File", u"Zun.Bench.Plain"},
                                                                   {u"RollingFile", u"Zun.Bench.Sized"},
@@ -138,12 +99,7 @@ class Setup {
       entries_.clear();
     }
   }
-  ~Setup() {
-    std::error_code ignored;
-    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
-  }
-
-  std::filesystem::path folder_;
+  bench::Folder folder_;
   Dispatcher dispatcher_;
   StandardLayout layout_{std::u16string(u"defaultLayout")};
   CustomLayout lineLayout_{std::u16string(u"line")};
@@ -151,31 +107,20 @@ class Setup {
   std::vector<Entry> entries_;  // destroyed before the tree
 };
 
-void LogCalls(benchmark::State& state, WStringView type) {
-  ZunLogger* logger = Setup::Get().Logger(type);
-  if (logger == nullptr) {
-    state.SkipWithError("setting up the logger failed");
-    return;
-  }
-  for (auto _ : state) {
-    if (Failed(LogFormat(logger, kFormat, 17u, u"operator", 2500))) {
-      state.SkipWithError("log call failed");
-      break;
-    }
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+void BM_LogFullToFile(benchmark::State& state) { bench::LogCalls(state, Setup::Get().Logger(u"File")); }
+void BM_LogFullToSizeRolledLog(benchmark::State& state) {
+  bench::LogCalls(state, Setup::Get().Logger(u"RollingFile"));
 }
-
-void BM_LogFullToFile(benchmark::State& state) { LogCalls(state, u"File"); }
-void BM_LogFullToSizeRolledLog(benchmark::State& state) { LogCalls(state, u"RollingFile"); }
-void BM_LogFullToDayRolledLog(benchmark::State& state) { LogCalls(state, u"RollingDateFile"); }
+void BM_LogFullToDayRolledLog(benchmark::State& state) {
+  bench::LogCalls(state, Setup::Get().Logger(u"RollingDateFile"));
+}
 BENCHMARK(BM_LogFullToFile)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_LogFullToSizeRolledLog)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_LogFullToDayRolledLog)->Threads(1)->Threads(2)->UseRealTime();
 
 void AppendLines(benchmark::State& state, WStringView type) {
   Appender* appender = Setup::Get().LineAppender(type);
-  const std::string bytes = Setup::Get().SameLineBytes();
+  const std::string bytes = bench::StandardLineBytes(kPlainLogger);
   if (appender == nullptr || bytes.size() < 2) {
     state.SkipWithError("setting up the appender failed");
     return;
@@ -200,22 +145,7 @@ BENCHMARK(BM_AppendToSizeRolledLog)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_AppendToDayRolledLog)->Threads(1)->Threads(2)->UseRealTime();
 
 void BM_BareWriteOfTheSameLine(benchmark::State& state) {
-  const std::string bytes = Setup::Get().SameLineBytes();
-  const std::string path = (Setup::Get().Folder() / "bare.log").string();
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (bytes.empty() || fd < 0) {
-    state.SkipWithError("preparing the bare write failed");
-    if (fd >= 0) close(fd);
-    return;
-  }
-  for (auto _ : state) {
-    if (write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-      state.SkipWithError("write failed");
-      break;
-    }
-  }
-  close(fd);
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  bench::BareWrites(state, bench::StandardLineBytes(kPlainLogger), Setup::Get().Folder() / "bare.log");
 }
 BENCHMARK(BM_BareWriteOfTheSameLine)->Threads(1)->Threads(2)->UseRealTime();
 

@@ -151,9 +151,8 @@ ResultCode Appender::Close() noexcept {
 
 ResultCode Appender::CloseWithoutFooter() noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  const ResultCode rc = CloseTarget();
-  if (Succeeded(rc)) opened_ = false;
-  return rc;
+  opened_ = false;
+  return CloseTarget();
 }
 
 ResultCode Appender::Clear() noexcept { return RC_OK; }

@@ -39,6 +39,8 @@ ResultCode FileAppenderBase::LoadConfig(const ConfigSection& section) noexcept {
     WString value;
     ResultCode rc = section.GetValue(u"FileName", &value);
     if (Failed(rc)) return rc;
+    // ${name} variables were replaced when the configuration was applied;
+    // replacing them again would turn "$${x}" into a live variable.
     WString resolved;
     rc = ResolveLogFileName(logDirectory_, value, &resolved);
     if (Failed(rc)) return rc;

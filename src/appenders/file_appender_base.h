@@ -7,7 +7,9 @@ namespace zun {
 
 // Configuration keys, read by LoadConfig and written by SaveConfig in this
 // order, before the base part ("BreakSeverity", "Type"):
-//   "FileName"        required; a relative name is joined to the log folder
+//   "FileName"        required; its ${name} variables are replaced
+//                     (RC_INVALID_DATA for an unknown name), then a relative
+//                     name is joined to the log folder
 //   "ImmediateWrite"  exactly "true", "yes" or "1" flushes every line to the
 //                     device; any other value, or none, leaves it to the cache
 class FileAppenderBase : public Appender {

@@ -80,8 +80,6 @@ class LogFile {
   ResultCode Close() noexcept;
 
   bool IsOpen() const noexcept { return handle_.fd >= 0; }
-  // The open file's descriptor, -1 while closed; for reading its facts only.
-  int Descriptor() const noexcept { return handle_.fd; }
   EncodingMode Encoding() const noexcept { return encoding_; }
 
  private:

@@ -4,7 +4,6 @@
 
 #include "appenders/appender_owner.h"
 #include "appenders/rolling_names.h"
-#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "records/log_record.h"
 
@@ -25,6 +24,8 @@ ResultCode RollingAppenderBase::Write(WStringView text) noexcept {
 }
 
 ResultCode RollingAppenderBase::CloseTarget() noexcept { return file_.Close(); }
+
+bool RollingAppenderBase::TargetMoved() noexcept { return !RolledElsewhere() && !file_.StillAtPath(); }
 
 ResultCode RollingAppenderBase::PrepareTarget() noexcept {
   ResultCode rc = FullPath(&path_);
@@ -109,20 +110,13 @@ void RollingAppenderBase::EndRoll(bool renamed) noexcept {
   }
 }
 
-bool RollingAppenderBase::StillUnderName() const noexcept {
-  FileFacts open, named;
-  return Succeeded(ReadOpenFileFacts(file_.Descriptor(), &open)) &&
-         Succeeded(ReadFileFacts(path_, true, &named)) && open.device == named.device &&
-         open.inode == named.inode;
-}
-
 ResultCode RollingAppenderBase::FollowRoll(const LogRecord& record) noexcept {
   auto generation = Shared(SharedWord::kGeneration);
   std::uint64_t now = generation.load(std::memory_order_acquire);
   if ((now & 1) != 0) {
     if (LockForRoll() == RollLock::kRefused) {
       // Under way: lines go on into this file until the rename takes its name.
-      return StillUnderName() ? RC_OK : Reopen(record, /*withFooter=*/false);
+      return file_.StillAtPath() ? RC_OK : Reopen(record, /*withFooter=*/false);
     }
     // Free while the mark stands: the roller died before it ended its roll.
     BeginRoll();
@@ -132,7 +126,7 @@ ResultCode RollingAppenderBase::FollowRoll(const LogRecord& record) noexcept {
   }
   // The generation is read before the file is looked at, so a roll after
   // the look still shows.
-  if (StillUnderName()) {
+  if (file_.StillAtPath()) {
     seenGeneration_ = now;
     return RC_OK;
   }

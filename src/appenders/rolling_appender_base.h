@@ -36,6 +36,10 @@ class RollingAppenderBase : public FileAppenderBase {
   ResultCode Write(WStringView text) noexcept override;
   // Closes the log file only.
   ResultCode CloseTarget() noexcept override;
+  // The log file was moved or removed by another program. A roll by another
+  // writer of the log does not count: the writer follows it before its next
+  // line, without a footer in the rolled file.
+  bool TargetMoved() noexcept override;
 
   // What every open starts with: the full path (then TargetPath()), its
   // folder made (a failure shows in the open), the lock file opened unless
@@ -91,9 +95,6 @@ class RollingAppenderBase : public FileAppenderBase {
   void ReportRolled(WStringView path) noexcept;
 
  private:
-  // Whether the open log file is still the file under the log's name.
-  bool StillUnderName() const noexcept;
-
   LogFile file_;
   FileLock lock_;
   WString path_;

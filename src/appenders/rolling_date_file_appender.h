@@ -34,8 +34,8 @@ namespace zun {
 // its extension are ever deleted.
 class RollingDateFileAppender : public RollingAppenderBase {
  public:
-  // `owner` (may be null: nothing is reported) is not owned and
-  // must outlive the appender. RC_OUT_OF_MEMORY.
+  // `owner` (may be null: nothing is reported) is not owned and must
+  // outlive the appender. RC_OUT_OF_MEMORY.
   static ResultCode Create(AppenderOwner* owner, WStringView name, WStringView logDirectory,
                            std::unique_ptr<RollingDateFileAppender>* out) noexcept;
 

@@ -36,8 +36,8 @@ class RollingFileAppender : public RollingAppenderBase {
   static constexpr std::int64_t kDefaultSizeLimit = 1048576;
   static constexpr std::uint32_t kDefaultFilesCount = 10;
 
-  // `owner` (may be null: nothing is reported) is not owned and
-  // must outlive the appender. RC_OUT_OF_MEMORY.
+  // `owner` (may be null: nothing is reported) is not owned and must
+  // outlive the appender. RC_OUT_OF_MEMORY.
   static ResultCode Create(AppenderOwner* owner, WStringView name, WStringView logDirectory,
                            std::unique_ptr<RollingFileAppender>* out) noexcept;
 

@@ -1,5 +1,9 @@
 #include "base/text.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 namespace zun {
 
 std::size_t WideLength(const char16_t* text) {
@@ -11,22 +15,29 @@ std::size_t WideLength(const char16_t* text) {
 
 namespace {
 
-void PutUtf8(char32_t cp, std::string& out) {
+// Writes the UTF-8 bytes of `cp` at `p` and returns the end of them.
+char* PutUtf8(char32_t cp, char* p) {
   if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
+    *p++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *p++ = static_cast<char>(0xC0 | (cp >> 6));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *p++ = static_cast<char>(0xE0 | (cp >> 12));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *p++ = static_cast<char>(0xF0 | (cp >> 18));
+    *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return p;
+}
+
+void PutUtf8(char32_t cp, std::string& out) {
+  char bytes[4];
+  out.append(bytes, PutUtf8(cp, bytes));
 }
 
 void PutUtf16(char32_t cp, WString& out) {
@@ -88,22 +99,33 @@ constexpr char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x
 
 ResultCode AppendUtf8FromUtf16(WStringView text, std::string& out) {
   const std::size_t start = out.size();
-  // Log lines are mostly ASCII: copy the run of it with no per-unit call.
-  std::size_t ascii = 0;
-  while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
-  out.resize(start + ascii);
-  char* to = out.data() + start;
-  for (std::size_t i = 0; i < ascii; ++i) to[i] = static_cast<char>(text[i]);
-  if (ascii == text.size()) return 0;
-  out.reserve(out.size() + (text.size() - ascii));
-  for (std::size_t i = ascii; i < text.size();) {
+  // Room for the most a unit can take (three bytes; a pair of units takes
+  // four), written through a pointer and cut to what was written.
+  out.resize(start + 3 * text.size());
+  char* p = out.data() + start;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] < 0x80) {  // most of every log line: four units at a time
+      std::uint64_t four;
+      while (std::endian::native == std::endian::little && i + 4 <= text.size() &&
+             (std::memcpy(&four, text.data() + i, 8), (four & 0xFF80FF80FF80FF80ull) == 0)) {
+        p[0] = static_cast<char>(four);
+        p[1] = static_cast<char>(four >> 16);
+        p[2] = static_cast<char>(four >> 32);
+        p[3] = static_cast<char>(four >> 48);
+        p += 4;
+        i += 4;
+      }
+      while (i < text.size() && text[i] < 0x80) *p++ = static_cast<char>(text[i++]);
+      continue;
+    }
     char32_t cp;
     if (!NextFromUtf16(text, i, cp)) {
       out.resize(start);
       return RC_INVALID_DATA;
     }
-    PutUtf8(cp, out);
+    p = PutUtf8(cp, p);
   }
+  out.resize(static_cast<std::size_t>(p - out.data()));
   return 0;
 }
 

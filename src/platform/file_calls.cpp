@@ -1,6 +1,7 @@
 #include "platform/file_calls.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,10 +13,13 @@ namespace {
 
 int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 int RealFcntl(int fd, int command, int argument) { return ::fcntl(fd, command, argument); }
+int RealRenameNoReplace(const char* from, const char* to) {
+  return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
 
 const FileCalls kRealCalls = {
-    RealOpen, ::close,     ::write,     ::pwrite, ::pread, ::fstat, ::stat,   RealFcntl,
-    ::lseek,  ::ftruncate, ::fdatasync, ::mkdir,  ::rmdir, ::link,  ::unlink, ::chmod,
+    RealOpen,    ::close,     ::write, ::pwrite, ::pread, ::fstat,  ::stat,  RealFcntl,           ::lseek,
+    ::ftruncate, ::fdatasync, ::mkdir, ::rmdir,  ::link,  ::unlink, ::chmod, RealRenameNoReplace,
 };
 
 std::atomic<const FileCalls*> gCalls{&kRealCalls};

@@ -29,6 +29,9 @@ struct FileCalls {
   int (*link)(const char* existing, const char* created);
   int (*unlink)(const char* path);
   int (*chmod)(const char* path, mode_t mode);
+  // Gives `from` the name `to` unless `to` exists (EEXIST then):
+  // renameat2(RENAME_NOREPLACE).
+  int (*renameNoReplace)(const char* from, const char* to);
 };
 
 // The table in use. Every platform service that touches files calls through

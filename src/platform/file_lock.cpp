@@ -8,40 +8,24 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/file_calls.h"
 #include "platform/paths.h"
 
 namespace zun {
-
-namespace {
-
-// A descriptor below 3 would be taken for a standard stream by code that
-// writes to those, and such writes would land in the shared block.
-int AboveStandardStreams(int fd) {
-  if (fd >= 3) return fd;
-  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  const int error = errno;
-  close(fd);
-  errno = error;
-  return moved;
-}
-
-}  // namespace
 
 ResultCode FileLock::Open(WStringView path) noexcept {
   Close();
   std::string native;
   if (const ResultCode rc = ToNativePath(path, &native); Failed(rc)) return rc;
-  int fd;
-  do {
-    fd = open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd >= 0) fd = AboveStandardStreams(fd);
+  // Descriptor 3 or above: code that writes to a standard stream must never
+  // reach the shared block.
+  const int fd = OpenDescriptor(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return ResultFromErrno(errno);
 
   struct stat info {};
-  if (fstat(fd, &info) != 0) {
+  if (Files().fstat(fd, &info) != 0) {
     const int error = errno;
-    close(fd);
+    Files().close(fd);
     return ResultFromErrno(error);
   }
   // Growing to the same size twice changes nothing, so two processes that
@@ -50,7 +34,7 @@ ResultCode FileLock::Open(WStringView path) noexcept {
   if (!sized) {
     int rc;
     do {
-      rc = ftruncate(fd, static_cast<off_t>(kSharedBytes));
+      rc = Files().ftruncate(fd, static_cast<off_t>(kSharedBytes));
     } while (rc != 0 && errno == EINTR);
     sized = rc == 0;
   }
@@ -102,7 +86,7 @@ void FileLock::Close() noexcept {
   if (shared_ != nullptr) munmap(shared_, kSharedBytes);
   shared_ = nullptr;
   // Closing the only descriptor of the description releases its lock.
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) Files().close(fd_);
   fd_ = -1;
   locked_ = false;
 }

@@ -6,10 +6,10 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <string>
 
+#include "platform/file_calls.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 
@@ -17,23 +17,9 @@ namespace zun {
 
 namespace {
 
-int SystemRenameNoReplace(const char* from, const char* to) {
-  return renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
-}
-
-std::atomic<RenameNoReplaceCall> gRename{nullptr};
-
-int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = open(path, flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
 bool WriteAll(int fd, const char* bytes, std::size_t length) {
   while (length > 0) {
-    const ssize_t n = write(fd, bytes, length);
+    const ssize_t n = Files().write(fd, bytes, length);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     bytes += n;
@@ -42,13 +28,20 @@ bool WriteAll(int fd, const char* bytes, std::size_t length) {
   return true;
 }
 
+// Closes `fd` keeping errno; returns `result`.
+int CloseKeepingError(int fd, int result) {
+  const int error = errno;
+  Files().close(fd);
+  errno = error;
+  return result;
+}
+
 // Copies the content and the creation time of `in` into `out`.
 bool CopyFile(int in, int out) {
   for (;;) {
     const ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1 << 20, 0);
     if (n == 0) break;
-    if (n > 0) continue;
-    if (errno == EINTR) continue;
+    if (n > 0 || errno == EINTR) continue;
     if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
     char buffer[65536];
     for (;;) {
@@ -69,29 +62,19 @@ bool CopyFile(int in, int out) {
 
 // Fails with errno set; never replaces `to`.
 int CopyThenDelete(const char* from, const char* to) {
-  const int in = OpenRetrying(from, O_RDONLY);
+  const int in = OpenDescriptor(from, O_RDONLY | O_CLOEXEC);
   if (in < 0) return -1;
   struct stat info {};
-  if (fstat(in, &info) != 0) {
-    const int error = errno;
-    close(in);
-    errno = error;
-    return -1;
-  }
-  const int out = OpenRetrying(to, O_WRONLY | O_CREAT | O_EXCL, info.st_mode & 07777);
-  if (out < 0) {
-    const int error = errno;
-    close(in);
-    errno = error;
-    return -1;
-  }
+  if (Files().fstat(in, &info) != 0) return CloseKeepingError(in, -1);
+  const int out = OpenDescriptor(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
+  if (out < 0) return CloseKeepingError(in, -1);
   const bool copied = CopyFile(in, out);
   int error = errno;
-  close(in);
-  if (close(out) != 0 && copied) error = errno;
-  if (copied && unlink(from) == 0) return 0;
+  Files().close(in);
+  if (Files().close(out) != 0 && copied) error = errno;
+  if (copied && Files().unlink(from) == 0) return 0;
   if (copied) error = errno;
-  unlink(to);
+  Files().unlink(to);
   errno = error;
   return -1;
 }
@@ -100,47 +83,39 @@ int CopyThenDelete(const char* from, const char* to) {
 // reserves the name, and the rename replaces only that placeholder.
 int ReplacePlaceholder(const char* from, const char* to) {
   struct stat info {};
-  if (lstat(from, &info) != 0) return -1;
-  const int placeholder = OpenRetrying(to, O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (Files().stat(from, &info) != 0) return -1;
+  const int placeholder = OpenDescriptor(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (placeholder < 0) return -1;
-  close(placeholder);
+  Files().close(placeholder);
   if (rename(from, to) == 0) return 0;
   const int error = errno;
-  unlink(to);
+  Files().unlink(to);
   errno = error;
   return -1;
 }
 
 int LinkThenUnlink(const char* from, const char* to) {
-  if (link(from, to) != 0) {
+  if (Files().link(from, to) != 0) {
     if (errno == EXDEV) return CopyThenDelete(from, to);
     if (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK) return ReplacePlaceholder(from, to);
     return -1;
   }
-  if (unlink(from) == 0) return 0;
+  if (Files().unlink(from) == 0) return 0;
   const int error = errno;
-  unlink(to);
+  Files().unlink(to);
   errno = error;
   return -1;
 }
 
 }  // namespace
 
-void SetRenameNoReplaceCall(RenameNoReplaceCall call) { gRename.store(call, std::memory_order_release); }
-
-RenameNoReplaceCall CurrentRenameNoReplaceCall() {
-  const RenameNoReplaceCall call = gRename.load(std::memory_order_acquire);
-  return call != nullptr ? call : SystemRenameNoReplace;
-}
-
 ResultCode MoveFileNoReplace(WStringView from, WStringView to) noexcept {
   std::string source, target;
   if (const ResultCode rc = ToNativePath(from, &source); Failed(rc)) return rc;
   if (const ResultCode rc = ToNativePath(to, &target); Failed(rc)) return rc;
-  const RenameNoReplaceCall call = CurrentRenameNoReplaceCall();
   int rc;
   do {
-    rc = call(source.c_str(), target.c_str());
+    rc = Files().renameNoReplace(source.c_str(), target.c_str());
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
     if (errno == EXDEV) {
@@ -156,13 +131,13 @@ ResultCode MoveFileNoReplace(WStringView from, WStringView to) noexcept {
 ResultCode DeleteFile(WStringView path) noexcept {
   std::string native;
   if (const ResultCode rc = ToNativePath(path, &native); Failed(rc)) return rc;
-  return unlink(native.c_str()) == 0 ? RC_OK : ResultFromErrno(errno);
+  return Files().unlink(native.c_str()) == 0 ? RC_OK : ResultFromErrno(errno);
 }
 
 ResultCode CreateFileWithContent(WStringView path, std::string_view content, FileTime creationTime) noexcept {
   std::string native;
   if (const ResultCode rc = ToNativePath(path, &native); Failed(rc)) return rc;
-  const int fd = OpenRetrying(native.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+  const int fd = OpenDescriptor(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return ResultFromErrno(errno);
   char created[8];
   for (int i = 0; i < 8; ++i) created[i] = static_cast<char>(creationTime >> (8 * i));
@@ -172,12 +147,12 @@ ResultCode CreateFileWithContent(WStringView path, std::string_view content, Fil
     ok = false;
     error = errno;
   }
-  if (close(fd) != 0 && ok) {
+  if (Files().close(fd) != 0 && ok) {
     ok = false;
     error = errno;
   }
   if (ok) return RC_OK;
-  unlink(native.c_str());
+  Files().unlink(native.c_str());
   return ResultFromErrno(error);
 }
 

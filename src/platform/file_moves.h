@@ -1,7 +1,8 @@
 #pragma once
 // Changing the names of files: renames that never replace a file, deletions,
 // and new files that appear under their name already whole. Paths may use
-// "\" or "/" as separator. Safe on any thread.
+// "\" or "/" as separator. Safe on any thread. The calls go through the
+// file-call table (platform/file_calls.h).
 #include <string_view>
 
 #include "base/result_code.h"
@@ -27,13 +28,5 @@ ResultCode DeleteFile(WStringView path) noexcept;
 // removes what was created. Where the file system keeps no user attributes,
 // the file keeps the birth time the system gave it.
 ResultCode CreateFileWithContent(WStringView path, std::string_view content, FileTime creationTime) noexcept;
-
-// Seam for tests that need the rename to fail or to be watched: the call
-// that renames without replacing, renameat2(RENAME_NOREPLACE) unless
-// replaced; it answers 0, or -1 with errno set. Null restores the system
-// call. Replace it only while no other thread moves files.
-using RenameNoReplaceCall = int (*)(const char* from, const char* to);
-void SetRenameNoReplaceCall(RenameNoReplaceCall call);
-RenameNoReplaceCall CurrentRenameNoReplaceCall();
 
 }  // namespace zun

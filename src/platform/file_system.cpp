@@ -20,14 +20,12 @@ FileTime FromTimestamp(const struct statx_timestamp& stamp) {
   return units > 0 ? static_cast<FileTime>(units) : 0;
 }
 
-// Of the open file `fd` when `path` is null.
-bool ReadCreationAttribute(int fd, const char* path, bool followLinks, FileTime* out) {
+bool ReadCreationAttribute(const char* path, bool followLinks, FileTime* out) {
   std::uint8_t bytes[8];
   ssize_t n;
   do {
-    n = path == nullptr ? fgetxattr(fd, kCreationTimeAttribute, bytes, sizeof bytes)
-        : followLinks   ? getxattr(path, kCreationTimeAttribute, bytes, sizeof bytes)
-                        : lgetxattr(path, kCreationTimeAttribute, bytes, sizeof bytes);
+    n = followLinks ? getxattr(path, kCreationTimeAttribute, bytes, sizeof bytes)
+                    : lgetxattr(path, kCreationTimeAttribute, bytes, sizeof bytes);
   } while (n < 0 && errno == EINTR);
   if (n != static_cast<ssize_t>(sizeof bytes)) return false;
   FileTime value = 0;
@@ -36,40 +34,24 @@ bool ReadCreationAttribute(int fd, const char* path, bool followLinks, FileTime*
   return true;
 }
 
-// `attribute`: whether to read the creation attribute (of `fullPath`, or of
-// the open file `dirFd` when `name` is empty).
-ResultCode ReadFacts(int dirFd, const char* name, const char* fullPath, int flags, bool attribute,
-                     FileFacts* out) {
-  struct statx info;
-  if (statx(dirFd, name, flags | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &info) != 0) {
-    return ResultFromErrno(errno);
-  }
-  out->lastAccessTime = FromTimestamp(info.stx_atime);
-  out->lastWriteTime = FromTimestamp(info.stx_mtime);
-  out->changeTime = FromTimestamp(info.stx_ctime);
-  if (!attribute ||
-      !ReadCreationAttribute(dirFd, fullPath, (flags & AT_SYMLINK_NOFOLLOW) == 0, &out->creationTime)) {
-    out->creationTime = (info.stx_mask & STATX_BTIME) != 0 ? FromTimestamp(info.stx_btime) : out->changeTime;
-  }
-  out->size = info.stx_size;
-  out->allocatedSize = info.stx_blocks * 512ull;
-  out->mode = info.stx_mode;
-  out->device = (std::uint64_t{info.stx_dev_major} << 32) | info.stx_dev_minor;
-  out->inode = info.stx_ino;
-  return RC_OK;
-}
-
 }  // namespace
 
 ResultCode ReadFileFactsAt(int dirFd, const char* name, const char* fullPath, bool followLinks,
                            FileFacts* out) {
   if (out == nullptr || name == nullptr) return RC_INVALID_PARAMETER;
-  return ReadFacts(dirFd, name, fullPath, followLinks ? 0 : AT_SYMLINK_NOFOLLOW, fullPath != nullptr, out);
-}
-
-ResultCode ReadOpenFileFacts(int fd, FileFacts* out) {
-  if (out == nullptr) return RC_INVALID_PARAMETER;
-  return ReadFacts(fd, "", nullptr, AT_EMPTY_PATH, true, out);
+  struct statx info;
+  const int flags = AT_STATX_SYNC_AS_STAT | (followLinks ? 0 : AT_SYMLINK_NOFOLLOW);
+  if (statx(dirFd, name, flags, STATX_BASIC_STATS | STATX_BTIME, &info) != 0) return ResultFromErrno(errno);
+  out->lastAccessTime = FromTimestamp(info.stx_atime);
+  out->lastWriteTime = FromTimestamp(info.stx_mtime);
+  out->changeTime = FromTimestamp(info.stx_ctime);
+  if (fullPath == nullptr || !ReadCreationAttribute(fullPath, followLinks, &out->creationTime)) {
+    out->creationTime = (info.stx_mask & STATX_BTIME) != 0 ? FromTimestamp(info.stx_btime) : out->changeTime;
+  }
+  out->size = info.stx_size;
+  out->allocatedSize = info.stx_blocks * 512ull;
+  out->mode = info.stx_mode;
+  return RC_OK;
 }
 
 ResultCode ReadFileFacts(WStringView path, bool followLinks, FileFacts* out) {

@@ -22,9 +22,6 @@ struct FileFacts {
   std::uint64_t size = 0;
   std::uint64_t allocatedSize = 0;
   std::uint32_t mode = 0;  // st_mode: type and permission bits
-  // Together they name the file itself, whatever names it has.
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
 };
 
 // The facts of `path`, following a final link when `followLinks`. The
@@ -35,9 +32,6 @@ ResultCode ReadFileFacts(WStringView path, bool followLinks, FileFacts* out);
 // same entry for the attribute read, which has no folder-relative call.
 ResultCode ReadFileFactsAt(int dirFd, const char* name, const char* fullPath, bool followLinks,
                            FileFacts* out);
-
-// The facts of the file open as `fd`.
-ResultCode ReadOpenFileFacts(int fd, FileFacts* out);
 
 // Records `time` as the creation time of the file at `path` (a final link
 // is followed). RC_NOT_SUPPORTED where the file system keeps no user

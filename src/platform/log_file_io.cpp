@@ -199,9 +199,9 @@ ResultCode LogFileOffset(int fd, std::uint64_t* offset) noexcept {
 }
 
 ResultCode LogFileSize(int fd, std::uint64_t* size) noexcept {
-  struct stat info;
-  if (Files().fstat(fd, &info) != 0) return ResultFromErrno(errno);
-  *size = static_cast<std::uint64_t>(info.st_size);
+  struct stat st {};
+  if (Files().fstat(fd, &st) != 0) return ResultFromErrno(errno);
+  *size = static_cast<std::uint64_t>(st.st_size);
   return RC_OK;
 }
 

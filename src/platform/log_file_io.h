@@ -69,6 +69,7 @@ std::uint64_t FileSizeLimit() noexcept;
 // The file offset of the description (after an append: the end of that
 // write).
 ResultCode LogFileOffset(int fd, std::uint64_t* offset) noexcept;
+// The size of the open file as the file system has it now.
 ResultCode LogFileSize(int fd, std::uint64_t* size) noexcept;
 ResultCode SetLogFileSize(int fd, std::uint64_t size) noexcept;
 // Forces written data (and the size that covers it) to the device.

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -31,10 +32,18 @@
 #include "core/dispatcher.h"
 #include "core/logger_tree.h"
 #include "hosts/append_lines.h"
+#include "platform/clock.h"
 #include "records/log_record.h"
 #include "support/test_support.h"
 
 namespace zun::test {
+
+// The UTC time of a calendar day and time of day.
+inline FileTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0) {
+  FileTime time = 0;
+  EXPECT_EQ(0u, CalendarToFileTime({year, month, day, hour, minute, second, ms, 0}, &time));
+  return time;
+}
 
 // The first section of configuration text, read as files are read.
 inline ConfigSectionRef SectionFromText(WStringView text) {
@@ -129,17 +138,6 @@ inline void ExpectEveryLineOnce(const std::vector<std::string>& lines, const App
   EXPECT_EQ(0u, missing);
 }
 
-// Runs `body` in a child process that exits with its result, which must be 0.
-inline void ExpectChildExitsZero(const std::function<int()>& body) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  ASSERT_NE(-1, pid);
-  if (pid == 0) _exit(body());
-  int status = -1;
-  ASSERT_EQ(pid, waitpid(pid, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-}
-
 // How append_host processes write one log together.
 struct AppendRun {
   AppendRun(unsigned processes, unsigned threads, unsigned lines)
@@ -149,8 +147,8 @@ struct AppendRun {
   unsigned lines;
   std::vector<std::string> keys;  // "Key=Value" settings of the appender section
   std::vector<std::string> env;   // "NAME=value" for every host
-  // The last host appends as another program would and the others see a
-  // slow file system.
+  // The last host appends as another program would, the others see a slow
+  // file system (append_host "plain" and "slow").
   bool race = false;
 };
 
@@ -199,6 +197,17 @@ inline std::vector<int> RunAppendHosts(const std::filesystem::path& path, const 
 
 inline bool ExitedWell(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
+// Runs `body` in a child process that exits with its result, which must be 0.
+inline void ExpectChildExitsZero(const std::function<int()>& body) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  ASSERT_NE(-1, pid);
+  if (pid == 0) _exit(body());
+  int status = -1;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+}
+
 // Runs `processes` append_host programs on `path` at once, each with
 // `threads` threads of `lines` lines; each must exit 0, and then the file
 // must start with the mark and hold every line once, whole. With `race`, the
@@ -215,20 +224,25 @@ inline void AppendFromProcesses(const std::filesystem::path& path, unsigned proc
   ExpectEveryLineOnce(ReadLogLines(path), writers);
 }
 
-// Records what appenders report; writes nothing.
+// Records what appenders report, from any thread; writes nothing.
 class RecordingOwner final : public AppenderOwner {
  public:
   ResultCode Dispatch(Logger*, LogRecord&&) noexcept override { return RC_NOT_SUPPORTED; }
   ResultCode ReportRolledFile(WStringView path) noexcept override {
+    std::lock_guard<std::mutex> guard(lock_);
     rolled.emplace_back(path);
     return RC_OK;
   }
   ResultCode WatchFolder(WStringView) noexcept override { return RC_NOT_SUPPORTED; }
   ResultCode ReportOpenedFile(WStringView path) noexcept override {
+    std::lock_guard<std::mutex> guard(lock_);
     opened.emplace_back(path);
     return RC_OK;
   }
-  std::vector<WString> rolled, opened;
+  std::vector<WString> rolled, opened;  // read once the writers are done
+
+ private:
+  std::mutex lock_;
 };
 
 // The names in `dir`, sorted.
@@ -240,55 +254,22 @@ inline std::set<std::string> FileNames(const std::filesystem::path& dir) {
   return names;
 }
 
-// The lines of every log file in `dir` whose name starts with `prefix` (the
-// log, its backups, its dated files; never the lock file or temporary
-// files), each checked as ReadLogLines does. `files` counts them and
-// `bytes` their sizes.
-inline std::vector<std::string> ReadRolledLines(const std::filesystem::path& dir, const std::string& prefix,
-                                                std::size_t* files, std::uintmax_t* bytes) {
-  std::vector<std::string> lines;
-  *files = 0;
-  *bytes = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind(prefix, 0) != 0 || name.ends_with(".lock")) continue;
-    const std::vector<std::string> more = ReadLogLines(entry.path());
-    lines.insert(lines.end(), more.begin(), more.end());
-    ++*files;
-    *bytes += std::filesystem::file_size(entry.path());
-  }
-  return lines;
+// Whether `name` is a file of the rolled log "common.log": the log, a
+// backup or a dated file, not the lock file.
+inline bool IsRolledLogFile(const std::string& name) {
+  return name.starts_with("common.") && !name.ends_with(".lock");
 }
 
-// Lines that landed in a log after a roll moved it away, from the
-// "<inode> <size after the rename>" lines that append_host writes to
-// `rollLog`: every line beyond that size in the file of that inode (a line
-// that lands between the rename and the host's look at the size is missed).
-// `rolls` counts the renames.
-inline std::size_t CountLateLines(const std::filesystem::path& dir, const std::filesystem::path& rollLog,
-                                  std::size_t* rolls) {
-  std::map<unsigned long long, long long> sizeAtRoll;
-  std::istringstream in(ReadFileBytes(rollLog));
-  unsigned long long inode = 0;
-  long long size = 0;
-  *rolls = 0;
-  while (in >> inode >> size) {
-    sizeAtRoll[inode] = size;
-    ++*rolls;
-  }
-  std::size_t late = 0;
+// The lines of every file of the rolled log "common.log" in `dir`, each
+// checked as ReadLogLines does.
+inline std::vector<std::string> ReadRolledLines(const std::filesystem::path& dir) {
+  std::vector<std::string> lines;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    struct stat info {};
-    if (stat(entry.path().c_str(), &info) != 0) continue;
-    const auto it = sizeAtRoll.find(info.st_ino);
-    if (it == sizeAtRoll.end()) continue;
-    const std::string bytes = ReadFileBytes(entry.path());
-    for (std::size_t at = bytes.find("\r\n", it->second); at != std::string::npos;
-         at = bytes.find("\r\n", at + 2)) {
-      ++late;
-    }
+    if (!IsRolledLogFile(entry.path().filename().string())) continue;
+    const std::vector<std::string> more = ReadLogLines(entry.path());
+    lines.insert(lines.end(), more.begin(), more.end());
   }
-  return late;
+  return lines;
 }
 
 struct RolledLogRun {
@@ -299,8 +280,11 @@ struct RolledLogRun {
 // Runs the hosts of `run` on the rolled log "common.log" in `dir`; with
 // `dieAtRoll`, the first host to make that many rolls of its own kills
 // itself in that roll. The others must exit well, and every line must be in
-// the log files once, whole (the dead host's up to its last). Prints and
-// returns the counts.
+// the log files (the log, backups, dated files) once, whole (the dead host's
+// up to its last). Late lines are those beyond the size each file had just
+// after the rename that moved it away, as the hosts note "<inode> <size>" in
+// their roll log (a line landing between the rename and that look is
+// missed). Prints and returns the counts.
 inline RolledLogRun RunOnRolledLog(const std::filesystem::path& dir, AppendRun run, unsigned dieAtRoll = 0) {
   const std::filesystem::path rollLog = dir / "rolls.txt";
   run.env.push_back("ZUNLOGX_TEST_ROLL_LOG=" + rollLog.string());
@@ -319,9 +303,24 @@ inline RolledLogRun RunOnRolledLog(const std::filesystem::path& dir, AppendRun r
     }
   }
   EXPECT_EQ(dieAtRoll != 0, !stopped.empty()) << "one host died in a roll";
+
   RolledLogRun seen;
-  ExpectEveryLineOnce(ReadRolledLines(dir, "common.", &seen.files, &seen.bytes), writers, {}, stopped);
-  seen.late = CountLateLines(dir, rollLog, &seen.rolls);
+  std::map<unsigned long long, std::size_t> sizeAtRoll;
+  std::istringstream rolls(ReadFileBytes(rollLog));
+  for (unsigned long long inode = 0, size = 0; rolls >> inode >> size; ++seen.rolls) sizeAtRoll[inode] = size;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (!IsRolledLogFile(entry.path().filename().string())) continue;
+    ++seen.files;
+    const std::string bytes = ReadFileBytes(entry.path());
+    seen.bytes += bytes.size();
+    struct stat info {};
+    const auto it = stat(entry.path().c_str(), &info) == 0 ? sizeAtRoll.find(info.st_ino) : sizeAtRoll.end();
+    for (std::size_t at = it == sizeAtRoll.end() ? std::string::npos : bytes.find("\r\n", it->second);
+         at != std::string::npos; at = bytes.find("\r\n", at + 2)) {
+      ++seen.late;
+    }
+  }
+  ExpectEveryLineOnce(ReadRolledLines(dir), writers, {}, stopped);
   std::printf("%u processes x %u lines: %zu files, %zu rolls, %zu late lines\n", run.processes,
               run.lines * run.threads, seen.files, seen.rolls, seen.late);
   return seen;
@@ -349,7 +348,7 @@ inline void ShareSizeRolledLog(const std::filesystem::path& dir, unsigned proces
 inline void ShareDayRolledLog(const std::filesystem::path& dir, unsigned processes, unsigned lines,
                               FileTime start, std::uint64_t speed) {
   AppendRun run(processes, 1, lines);
-  run.keys = {"AppenderType=RollingDateFile", "FilesCount=1000"};
+  run.keys = {"AppenderType=RollingDateFile", "FilesCount=100000"};
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   run.env = {"ZUNLOGX_TEST_CLOCK=" + std::to_string(start) + " " +

@@ -1,15 +1,11 @@
 #include "appenders/rolling_names.h"
 
-#include <gtest/gtest.h>
+#include "appenders/appender_fixtures.h"
 
 namespace zun {
 namespace {
 
-FileTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0) {
-  FileTime time = 0;
-  EXPECT_EQ(0u, CalendarToFileTime({year, month, day, hour, minute, second, ms, 0}, &time));
-  return time;
-}
+using test::At;
 
 TEST(RollingNames, BackupLockAndDatedNamesKeepTheFolderAndPutTheDateBeforeTheExtension) {
   EXPECT_EQ(u"C:\\Logs\\common.log.1", BackupName(u"C:\\Logs\\common.log", 1));

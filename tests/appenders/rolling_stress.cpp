@@ -3,11 +3,7 @@
 namespace zun {
 namespace {
 
-FileTime At(int year, int month, int day, int hour, int minute, int second) {
-  FileTime time = 0;
-  EXPECT_EQ(0u, CalendarToFileTime({year, month, day, hour, minute, second, 0, 0}, &time));
-  return time;
-}
+using test::At;
 
 class RollingStress : public test::TempDirTest {};
 
@@ -19,9 +15,9 @@ TEST_F(RollingStress, EightProcessesGoOnRollingWhenOneIsKilledInTheMiddleOfARoll
   test::ShareSizeRolledLog(Dir(), 8, 50000, 1048576, 3);
 }
 
-// About three simulated days every second of the run.
+// About six simulated days every second of the run.
 TEST_F(RollingStress, EightProcessesShareADayRolledLogAcrossMidnightsWithoutLosingOrSplittingALine) {
-  test::ShareDayRolledLog(Dir(), 8, 50000, At(2019, 3, 7, 23, 59, 59), 250000);
+  test::ShareDayRolledLog(Dir(), 8, 50000, At(2019, 3, 7, 23, 59, 59), 500000);
 }
 
 }  // namespace

@@ -7,18 +7,24 @@ namespace zun {
 namespace {
 
 TEST(Text, ConversionsRoundTripAllPlanesAndStrictOnesRefuseMalformedInputKeepingOutput) {
-  const WString text = u"a\u00e4\u20ac\U0001F600z";
-  std::string utf8;
+  // ASCII runs of every length around the other planes, after earlier text.
+  const WString text = u"a\u00e4\u20ac\U0001F600zabcde\u00e4fghijklm\u0080";
+  std::string utf8 = "pre";
   ASSERT_RC(0u, AppendUtf8FromUtf16(text, utf8));
-  EXPECT_EQ("a\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80z", utf8);
+  EXPECT_EQ(
+      "prea\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80zabcde\xc3\xa4"
+      "fghijklm\xc2\x80",
+      utf8);
   WString back;
-  ASSERT_RC(0u, AppendUtf16FromUtf8(utf8, back));
+  ASSERT_RC(0u, AppendUtf16FromUtf8(std::string_view(utf8).substr(3), back));
   EXPECT_EQ(text, back);
 
+  // Strict conversions refuse malformed input and keep the output as it was.
   utf8 = "kept";
-  const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00};
-  EXPECT_RC(RC_INVALID_DATA, AppendUtf8FromUtf16(WStringView(lone, 3), utf8));
-  EXPECT_RC(RC_INVALID_DATA, AppendUtf8FromUtf16(WStringView(lone + 3, 1), utf8));
+  const char16_t loneHigh[] = {u'a', u'b', u'c', u'd', u'e', 0xD800, u'b'};
+  EXPECT_RC(RC_INVALID_DATA, AppendUtf8FromUtf16(WStringView(loneHigh, 7), utf8));
+  const char16_t loneLow[] = {0xDC00};
+  EXPECT_RC(RC_INVALID_DATA, AppendUtf8FromUtf16(WStringView(loneLow, 1), utf8));
   EXPECT_EQ("kept", utf8);
   WString wide = u"kept";
   for (const char* bad : {"\xc0\xaf", "\xed\xa0\x80", "\xe2\x82", "\xf4\x90\x80\x80", "\x80"}) {

@@ -10,10 +10,10 @@
 // "Size=65536"). Writing starts when <start fd> reaches its end (the test
 // closes the other end once every process is running). With "plain" the
 // lines go out as another program would append them: UTF-8 with CR LF, one
-// write each to a descriptor opened with O_APPEND as soon as the file exists,
-// no byte-order mark. With "slow" the appender sees a slow file system: every
-// read and every look at a file's facts takes a fifth of a millisecond more.
-// Exit status 0 when every append succeeded.
+// write each to a descriptor opened with O_APPEND as soon as the file
+// exists, no byte-order mark. With "slow" the appender sees a slow file
+// system: every read and every look at a file's facts takes a fifth of a
+// millisecond more. Exit status 0 when every append succeeded.
 //
 // Environment, for tests of rolled logs:
 //   ZUNLOGX_TEST_CLOCK="<start> <anchor> <speed>"  the library's clock shows
@@ -48,7 +48,6 @@
 #include "config/config_document.h"
 #include "platform/clock.h"
 #include "platform/file_calls.h"
-#include "platform/file_moves.h"
 #include "records/log_record.h"
 
 namespace {
@@ -59,6 +58,49 @@ bool AddKey(ConfigSection& section, WStringView name, WStringView value) {
   ConfigKeyRef key;
   return Succeeded(ConfigKey::Create(name, &key)) && Succeeded(key->SetPlainValue(value)) &&
          Succeeded(section.AddKey(std::move(key)));
+}
+
+std::uint64_t RealNs(clockid_t id) {
+  timespec ts;
+  clock_gettime(id, &ts);
+  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<std::uint64_t>(ts.tv_nsec);
+}
+
+FileTime gClockStart = 0;
+std::uint64_t gClockAnchor = 0;
+std::uint64_t gClockSpeed = 1;
+
+FileTime MovedTime() {
+  const std::uint64_t real = RealNs(CLOCK_REALTIME);
+  return gClockStart + (real > gClockAnchor ? (real - gClockAnchor) / 100 * gClockSpeed : 0);
+}
+std::uint64_t RealTicks() { return RealNs(CLOCK_MONOTONIC) / 1000000; }
+const ClockSource kMovedClock{MovedTime, RealTicks};
+
+std::string gLogPath;
+FileCalls gWatchedCalls;
+int (*gRealRename)(const char* from, const char* to) = nullptr;
+int gRollLog = -1;
+long gDieAtRoll = 0;
+const char* gDieToken = nullptr;
+long gRenames = 0;
+
+int WatchedRename(const char* from, const char* to) {
+  const int rc = gRealRename(from, to);
+  struct stat after {};
+  if (rc != 0 || gLogPath != from || stat(to, &after) != 0) return rc;
+  if (gRollLog >= 0) {
+    char line[64];
+    const int n =
+        std::snprintf(line, sizeof line, "%llu %lld\n", static_cast<unsigned long long>(after.st_ino),
+                      static_cast<long long>(after.st_size));
+    if (write(gRollLog, line, static_cast<std::size_t>(n)) != n) std::abort();
+  }
+  if (++gRenames == gDieAtRoll &&
+      (gDieToken == nullptr || open(gDieToken, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644) >= 0)) {
+    raise(SIGKILL);
+  }
+  return rc;
 }
 
 // Appends the lines of the writers as another program would; 0 on success.
@@ -91,48 +133,6 @@ int SlowStat(const char* path, struct stat* out) {
   return stat(path, out);
 }
 
-std::uint64_t RealNs(clockid_t id) {
-  timespec ts;
-  clock_gettime(id, &ts);
-  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<std::uint64_t>(ts.tv_nsec);
-}
-
-FileTime gClockStart = 0;
-std::uint64_t gClockAnchor = 0;
-std::uint64_t gClockSpeed = 1;
-
-FileTime MovedTime() {
-  const std::uint64_t real = RealNs(CLOCK_REALTIME);
-  return gClockStart + (real > gClockAnchor ? (real - gClockAnchor) / 100 * gClockSpeed : 0);
-}
-std::uint64_t RealTicks() { return RealNs(CLOCK_MONOTONIC) / 1000000; }
-const ClockSource kMovedClock{MovedTime, RealTicks};
-
-std::string gLogPath;
-RenameNoReplaceCall gRealRename = nullptr;
-int gRollLog = -1;
-long gDieAtRoll = 0;
-const char* gDieToken = nullptr;
-long gRenames = 0;
-
-int WatchedRename(const char* from, const char* to) {
-  const int rc = gRealRename(from, to);
-  struct stat after {};
-  if (rc != 0 || gLogPath != from || stat(to, &after) != 0) return rc;
-  if (gRollLog >= 0) {
-    char line[64];
-    const int n =
-        std::snprintf(line, sizeof line, "%llu %lld\n", static_cast<unsigned long long>(after.st_ino),
-                      static_cast<long long>(after.st_size));
-    if (write(gRollLog, line, static_cast<std::size_t>(n)) != n) std::abort();
-  }
-  if (++gRenames == gDieAtRoll &&
-      (gDieToken == nullptr || open(gDieToken, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644) >= 0)) {
-    raise(SIGKILL);
-  }
-  return rc;
-}
-
 void TakeEnvironment() {
   if (const char* clock = std::getenv("ZUNLOGX_TEST_CLOCK")) {
     unsigned long long start = 0, anchor = 0, speed = 1;
@@ -149,8 +149,10 @@ void TakeEnvironment() {
   if (const char* die = std::getenv("ZUNLOGX_TEST_DIE_AT_ROLL")) gDieAtRoll = std::atol(die);
   gDieToken = std::getenv("ZUNLOGX_TEST_DIE_TOKEN");
   if (gRollLog >= 0 || gDieAtRoll > 0) {
-    gRealRename = CurrentRenameNoReplaceCall();
-    SetRenameNoReplaceCall(WatchedRename);
+    gWatchedCalls = Files();
+    gRealRename = gWatchedCalls.renameNoReplace;
+    gWatchedCalls.renameNoReplace = WatchedRename;
+    SetFileCalls(&gWatchedCalls);
   }
 }
 
@@ -172,7 +174,8 @@ int main(int argc, char** argv) {
   std::map<WString, WString> keys = {{u"AppenderType", u"File"}, {u"FileName", ToUtf16(argv[1])}};
   for (int i = 6; i < argc; ++i) {
     const char* equals = std::strchr(argv[i], '=');
-    if (equals == nullptr && (std::strcmp(argv[i], "plain") == 0 || std::strcmp(argv[i], "slow") == 0)) {
+    if (equals == nullptr && i == 6 &&
+        (std::strcmp(argv[i], "plain") == 0 || std::strcmp(argv[i], "slow") == 0)) {
       mode = argv[i];
       continue;
     }
@@ -180,7 +183,6 @@ int main(int argc, char** argv) {
     keys[ToUtf16(std::string_view(argv[i], static_cast<std::size_t>(equals - argv[i])))] =
         ToUtf16(equals + 1);
   }
-  TakeEnvironment();
   FileCalls slow = RealFileCalls();
   slow.pread = SlowPread;
   slow.fstat = SlowFstat;
@@ -192,6 +194,7 @@ int main(int argc, char** argv) {
     }
     return AppendPlainly(argv[1], firstWriter, lines, threadCount);
   }
+  TakeEnvironment();
 
   ConfigSectionRef layoutSection;
   ConfigSectionRef appenderSection;

@@ -1,11 +1,6 @@
 #include "platform/file_lock.h"
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cstring>
 
 #include "support/test_support.h"
 
@@ -40,32 +35,6 @@ TEST_F(FileLockTest, TwoOpeningsShareTheBlockAndExcludeEachOtherWithoutWaiting) 
   second.Close();
   EXPECT_RC(RC_OK, first.TryLock());
   EXPECT_RC(RC_INVALID_HANDLE, second.TryLock());
-}
-
-TEST_F(FileLockTest, AProcessKilledWhileHoldingTheLockReleasesIt) {
-  int ready[2];
-  ASSERT_EQ(0, pipe(ready));
-  const pid_t child = fork();
-  ASSERT_NE(-1, child);
-  if (child == 0) {
-    FileLock lock;
-    const bool held = Succeeded(lock.Open(WidePath("a.lock"))) && Succeeded(lock.TryLock());
-    if (write(ready[1], held ? "y" : "n", 1) != 1) _exit(2);
-    pause();
-    _exit(0);
-  }
-  close(ready[1]);
-  char held = 0;
-  ASSERT_EQ(1, read(ready[0], &held, 1));
-  close(ready[0]);
-  EXPECT_EQ('y', held);
-  FileLock lock;
-  ASSERT_RC(RC_OK, lock.Open(WidePath("a.lock")));
-  EXPECT_RC(RC_WARN_TIMEOUT, lock.TryLock());
-  kill(child, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  EXPECT_RC(RC_OK, lock.TryLock());
 }
 
 }  // namespace

@@ -11,20 +11,15 @@ namespace {
 
 using test::ReadFileBytes;
 
-class FileMovesTest : public test::TempDirTest {
- protected:
-  void TearDown() override {
-    SetRenameNoReplaceCall(nullptr);
-    TempDirTest::TearDown();
-  }
-};
+class FileMovesTest : public test::TempDirTest {};
 
 // The rename without replacing, then the fallbacks of file systems that
 // refuse it (a hard link) or of a move to another file system (a copy):
 // each keeps content and creation time and never replaces a file.
 TEST_F(FileMovesTest, MovesNeverReplaceAndKeepContentAndCreationTime) {
-  const RenameNoReplaceCall kCalls[] = {
-      nullptr,
+  using RenameCall = int (*)(const char*, const char*);
+  const RenameCall kCalls[] = {
+      RealFileCalls().renameNoReplace,
       [](const char*, const char*) {
         errno = EINVAL;
         return -1;
@@ -35,8 +30,10 @@ TEST_F(FileMovesTest, MovesNeverReplaceAndKeepContentAndCreationTime) {
       },
   };
   constexpr FileTime kCreated = 132000000000000000ull;
-  for (const RenameNoReplaceCall call : kCalls) {
-    SetRenameNoReplaceCall(call);
+  for (const RenameCall call : kCalls) {
+    test::FileCallsOverride calls;
+    calls.calls.renameNoReplace = call;
+    calls.Install();
     ASSERT_RC(RC_OK, CreateFileWithContent(WidePath("a.log"), "first", kCreated));
     ASSERT_RC(RC_ALREADY_EXISTS, CreateFileWithContent(WidePath("a.log"), "other", 1));
     test::WriteFileBytes(PathOf("taken.log"), "taken");
