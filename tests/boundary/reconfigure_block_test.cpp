@@ -37,6 +37,9 @@ TEST(ReconfigureBlock, RefusesBadCountsAndTruncation) {
   EXPECT_RC(RC_INVALID_DATA, DecodeReconfigureBlock(big.data(), big.size(), &name, &selector));
   auto allOnes = Block(0xFFFFFFFFull, u"", 0);
   EXPECT_RC(RC_INVALID_DATA, DecodeReconfigureBlock(allOnes.data(), allOnes.size(), &name, &selector));
+  // Refused before room for four thousand million characters is asked for.
+  auto beyondEnd = Block(0xFFFFFFFEull, u"ab", 0);
+  EXPECT_RC(RC_INPUT_TRUNCATED, DecodeReconfigureBlock(beyondEnd.data(), beyondEnd.size(), &name, &selector));
 
   const auto good = Block(3, u"abc", 2);
   EXPECT_RC(RC_INPUT_TRUNCATED, DecodeReconfigureBlock(good.data(), 7, &name, &selector));   // count
