@@ -15,6 +15,24 @@ void AppendUtf16Le(WStringView text, std::string& out) {
   }
 }
 
+// `text` without zeros and without a CR before a LF, in `scratch` when it
+// had any. May throw std::bad_alloc.
+WStringView LineText(WStringView text, WString& scratch) {
+  if (text.find(u'\0') == WStringView::npos && text.find(u"\r\n") == WStringView::npos) return text;
+  scratch.clear();
+  for (const char16_t c : text) {
+    if (c == 0) {
+      scratch.append(u"\\0");
+      continue;
+    }
+    if (c == u'\n') {
+      while (!scratch.empty() && scratch.back() == u'\r') scratch.pop_back();
+    }
+    scratch.push_back(c);
+  }
+  return scratch;
+}
+
 }  // namespace
 
 LogFile::~LogFile() { Close(); }
@@ -35,11 +53,12 @@ ResultCode LogFile::Write(WStringView text) noexcept {
   if (handle_.fd < 0) return RC_INVALID_HANDLE;
   try {
     bytes_.clear();
+    const WStringView line = LineText(text, cleaned_);
     if (encoding_ == EncodingMode::kUtf16Le) {
-      AppendUtf16Le(text, bytes_);
+      AppendUtf16Le(line, bytes_);
       AppendUtf16Le(u"\r\n", bytes_);
     } else {
-      if (Failed(AppendUtf8FromUtf16(text, bytes_))) bytes_ = ToUtf8(text);
+      if (Failed(AppendUtf8FromUtf16(line, bytes_))) bytes_ = ToUtf8(line);
       bytes_.append("\r\n");
     }
   } catch (const std::bad_alloc&) {

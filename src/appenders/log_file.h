@@ -42,7 +42,9 @@ class LogFile {
 
   // Appends `text` and CR LF as one write at the end of the file. Lone
   // surrogates are written as U+FFFD in UTF-8 files and as they are in
-  // UTF-16 files.
+  // UTF-16 files. A zero inside `text` is written as backslash and "0", and
+  // a CR directly before a LF is left out, so a line holds no zero and ends
+  // at its own CR LF only.
   //
   // When the file system takes only part of the line (out of room, the
   // process's file size limit), the part that landed is overwritten in place
@@ -76,6 +78,7 @@ class LogFile {
   EncodingMode encoding_ = EncodingMode::kUndecided;
   std::uint64_t sizeLimit_ = kNoFileSizeLimit;  // RLIMIT_FSIZE as last read
   std::string bytes_;                           // the encoded line, reused from write to write
+  WString cleaned_;                             // a line whose zeros or CR LF had to go
   std::string blank_;
 };
 

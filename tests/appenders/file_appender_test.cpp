@@ -50,11 +50,14 @@ TEST_F(FileAppenderTest, FileHoldsHeaderKeyRecordLineRecordsAndFooterAtEveryOpen
   ASSERT_RC(RC_OK,
             appender->Append(MakeRecord(kSeverityError, WString(u"\U0001F600") + char16_t(0xD800), key)));
   ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityError, u"")));
+  // No zero and no CR LF inside a line: each record stays one line of text.
+  ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityError, WString(u"a\0b\r\r\nc\r", 8))));
   ASSERT_RC(RC_OK, appender->Close());
   EXPECT_EQ(
       "\xEF\xBB\xBF"
       "== start ==\r\nKEY c123\r\nINFO one\r\nWARN z\xC3\xBCrich\r\n== end ==\r\n"
-      "== start ==\r\nKEY c123\r\nERROR \xF0\x9F\x98\x80\xEF\xBF\xBD\r\nERROR \r\n== end ==\r\n",
+      "== start ==\r\nKEY c123\r\nERROR \xF0\x9F\x98\x80\xEF\xBF\xBD\r\nERROR \r\nERROR a\\0b\nc\r\r\n"
+      "== end ==\r\n",
       ReadFileBytes(PathOf("app.log")));
   struct stat st {};
   ASSERT_EQ(0, stat(PathOf("app.log").c_str(), &st));
