@@ -40,19 +40,5 @@ echo "== test: tsan (the whole suite)"
   ctest --output-on-failure -j"$jobs" --timeout 600)
 
 echo "== fuzz (${fuzz_seconds}s each)"
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DZUNLOGX_FUZZ=ON -DZUNLOGX_TESTS=OFF >/dev/null
-# Only the fuzz targets: the shared object is not linked with clang's
-# sanitizer runtimes.
-ninja -C build/fuzz -j"$jobs" $(for f in tests/fuzz/*_fuzz.cpp; do basename "$f" .cpp; done)
-for fuzzer in build/fuzz/tests/fuzz/*_fuzz; do
-  [ -x "$fuzzer" ] || continue
-  name=$(basename "$fuzzer" _fuzz)
-  seeds="tests/fuzz/corpus/$name"
-  [ -d "$seeds" ] || seeds=""
-  work=$(mktemp -d)
-  echo "-- $name"
-  "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$work" $seeds 2>&1 | tail -n 3
-  rm -rf "$work"
-done
+bash scripts/fuzz.sh "$fuzz_seconds"
 echo "all configurations passed"

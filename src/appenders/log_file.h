@@ -44,7 +44,9 @@ class LogFile {
 
   // Appends `text` and CR LF as one write at the end of the file. Lone
   // surrogates are written as U+FFFD in UTF-8 files and as they are in
-  // UTF-16 files.
+  // UTF-16 files. A zero inside `text` is written as backslash and "0", and
+  // a CR directly before a LF is left out, so a line holds no zero and ends
+  // at its own CR LF only.
   //
   // When the file system takes only part of the line (out of room, the
   // process's file size limit), the part that landed is overwritten in place

@@ -13,6 +13,9 @@ class BlockReader {
   BlockReader(const void* block, std::size_t size)
       : at_(static_cast<const std::uint8_t*>(block)), left_(size) {}
 
+  // False when the end is known and fewer than `bytes` bytes are left.
+  bool Holds(std::uint64_t bytes) const { return left_ == SIZE_MAX || left_ >= bytes; }
+
   bool Read(std::size_t bytes, std::uint64_t* value) {
     if (left_ != SIZE_MAX) {
       if (left_ < bytes) return false;
@@ -40,6 +43,9 @@ ResultCode DecodeReconfigureBlock(const void* block, std::size_t size, WString* 
   if (!reader.Read(8, &count)) return RC_INPUT_TRUNCATED;
   // A count with a non-zero upper half, or all ones, names no text.
   if ((count >> 32) != 0 || count == 0xFFFFFFFFu) return RC_INVALID_DATA;
+  // A count the known end cannot hold would fail at its first missing unit:
+  // fail before reserving room for a name that is not there.
+  if (!reader.Holds(2 * count)) return RC_INPUT_TRUNCATED;
   try {
     name->clear();
     name->reserve(static_cast<std::size_t>(count) + 1);

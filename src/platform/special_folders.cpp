@@ -136,7 +136,7 @@ ResultCode Resolve(const FolderRule& rule, const WString* profile, bool environm
 // length may read the text without a lock.
 struct FolderSlot {
   std::atomic<std::uint32_t> length{0};  // 0: empty
-  char16_t text[kMaxSpecialFolderLength + 2];
+  char16_t text[kMaxSpecialFolderLength + 2] = {};
 };
 
 constinit FolderSlot gSlots[kLastSpecialFolderKind + 1];

@@ -36,6 +36,9 @@ TEST(ReconfigureBlock, DecodesLittleEndianFieldsAndRefusesBadCountsAndTruncation
     const auto big = Block(count, u"", 0);
     EXPECT_RC(RC_INVALID_DATA, DecodeReconfigureBlock(big.data(), big.size(), &name, &selector)) << count;
   }
+  // Refused before room for four thousand million characters is asked for.
+  const auto beyondEnd = Block(0xFFFFFFFEull, u"ab", 0);
+  EXPECT_RC(RC_INPUT_TRUNCATED, DecodeReconfigureBlock(beyondEnd.data(), beyondEnd.size(), &name, &selector));
   const auto good = Block(3, u"abc", 2);
   EXPECT_RC(RC_INPUT_TRUNCATED, DecodeReconfigureBlock(good.data(), 7, &name, &selector));   // count
   EXPECT_RC(RC_INPUT_TRUNCATED, DecodeReconfigureBlock(good.data(), 13, &name, &selector));  // a unit

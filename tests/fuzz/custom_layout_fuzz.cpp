@@ -1,0 +1,136 @@
+// Any text as a custom layout's format, header and footer.
+//
+// Input: a byte of header length in UTF-16 units and the header's units, the
+// same for the footer, then the format's units up to the end.
+//
+// Checks: every format compiles, into literals that are never empty and
+// never two in a row; the format rebuilt from the compiled one compiles the
+// same; each "%msg" carries the whole message and nothing else does; a
+// fixed record renders, also with a time the calendar cannot show; a file
+// holds the header, each record and the footer as one line each, as they
+// were rendered; a layout saved as configuration text loads back the same
+// when its texts can be written there (KeepsInConfigText).
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "appenders/custom_layout.h"
+#include "config/config_writer.h"
+#include "fuzz_support.h"
+#include "records/log_record.h"
+
+namespace {
+
+using zun::CompiledFormat;
+using zun::LayoutToken;
+using zun::WString;
+using zun::fuzz::Check;
+
+void AddKey(zun::ConfigSection& section, zun::WStringView name, zun::WStringView value) {
+  zun::ConfigKeyRef key;
+  Check(zun::ConfigKey::Create(name, &key) == zun::RC_OK && key->SetPlainValue(value) == zun::RC_OK);
+  Check(section.AddKey(key) == zun::RC_OK);
+}
+
+// A layout section holding the texts as they stand, as read from a file.
+zun::ConfigSectionRef LayoutSection(const WString& format, const WString& header, const WString& footer) {
+  zun::ConfigSectionRef section;
+  Check(zun::ConfigSection::Create(u"L", &section) == zun::RC_OK);
+  AddKey(*section, u"LayoutType", zun::kLayoutTypeCustom);
+  AddKey(*section, u"Format", format);
+  if (!header.empty()) AddKey(*section, u"Header", header);
+  if (!footer.empty()) AddKey(*section, u"Footer", footer);
+  return section;
+}
+
+zun::LogRecord FixedRecord(zun::WStringView message) {
+  zun::LogRecord record;
+  record.loggerName = u"fuzz.layout";
+  record.severity = ZUN_SEVERITY_WARN;
+  record.message = message;
+  record.time = 131964195090420000ull;  // 2019-03-07 08:05:09,042
+  record.fileId = u"main.c";
+  record.line = 12;
+  record.buildNumber = 3;
+  record.revision = 0xFFFFFFFF;
+  record.product = 0x80000000;
+  record.threadId = 4000000000u;
+  record.processId = 77;
+  return record;
+}
+
+// Line-based text keeps no line break and trims vertical tabs. In a quoted
+// value a backslash before a quote always escapes it, so a backslash that
+// ends the text or stands before a quote of its own is not kept.
+bool KeepsInConfigText(const WString& text) {
+  return text.find_first_of(u"\r\n\v") == WString::npos && !text.ends_with(u'\\') &&
+         text.find(u"\\\"") == WString::npos;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const std::unique_ptr<zun::FileAppender> file = zun::fuzz::MakeFileAppender(nullptr, u"layout.log");
+  zun::fuzz::InputReader in(data, size);
+  // Texts are zero-terminated: a zero read from configuration ends them.
+  const WString header(zun::UpToZero(in.Units(in.Byte())));
+  const WString footer(zun::UpToZero(in.Units(in.Byte())));
+  const WString format(zun::UpToZero(in.Units(in.Left() / 2)));
+
+  CompiledFormat compiled;
+  Check(zun::CompileLayoutFormat(format, &compiled) == zun::RC_OK);
+  const auto literalTokens =
+      std::count(compiled.tokens.begin(), compiled.tokens.end(), LayoutToken::kLiteral);
+  Check(static_cast<std::size_t>(literalTokens) == compiled.literals.size());
+  for (const WString& literal : compiled.literals) Check(!literal.empty());
+  for (std::size_t i = 1; i < compiled.tokens.size(); ++i) {
+    Check(compiled.tokens[i] != LayoutToken::kLiteral || compiled.tokens[i - 1] != LayoutToken::kLiteral);
+  }
+  WString rebuilt;
+  CompiledFormat again;
+  Check(zun::RebuildLayoutFormat(compiled, &rebuilt) == zun::RC_OK);
+  Check(zun::CompileLayoutFormat(rebuilt, &again) == zun::RC_OK && again == compiled);
+
+  zun::CustomLayout layout(WString(u"L"));
+  Check(layout.LoadConfig(*LayoutSection(format, header, footer)) == zun::RC_OK);
+  Check(layout.Compiled() == compiled && layout.Header() == header && layout.Footer() == footer);
+
+  const zun::LogRecord record = FixedRecord(u"<msg>");
+  zun::LogRecord unshown = FixedRecord(u"");
+  unshown.time = ~zun::FileTime{0};
+  WString withMessage, withoutMessage;
+  Check(layout.Render(withMessage, record) == zun::RC_OK);
+  Check(layout.Render(withoutMessage, unshown) == zun::RC_OK);
+  const auto messages = std::count(compiled.tokens.begin(), compiled.tokens.end(), LayoutToken::kMsg);
+  Check(withMessage.size() == withoutMessage.size() + 5 * static_cast<std::size_t>(messages));
+
+  file->AttachLayout(&layout);
+  Check(file->Append(record) == zun::RC_OK && file->Append(unshown) == zun::RC_OK);
+  const std::vector<std::string> lines = zun::fuzz::TakeLines(*file);
+  file->AttachLayout(nullptr);
+  // A line break inside a format's literal text stays in the file, so the
+  // file is compared whole: each rendered text followed by CR LF.
+  std::string expected, written;
+  if (!header.empty()) expected += zun::fuzz::FileLine(header) + "\r\n";
+  expected += zun::fuzz::FileLine(withMessage) + "\r\n" + zun::fuzz::FileLine(withoutMessage) + "\r\n";
+  if (!footer.empty()) expected += zun::fuzz::FileLine(footer) + "\r\n";
+  for (const std::string& line : lines) written += line + "\r\n";
+  Check(written == expected);
+
+  if (KeepsInConfigText(rebuilt) && KeepsInConfigText(header) && KeepsInConfigText(footer)) {
+    zun::ConfigDocument document;
+    Check(zun::ExportLayoutSection(layout, document) == zun::RC_OK);
+    zun::MemoryLineSink text;
+    Check(zun::WriteDocument(document, text) == zun::RC_OK);
+    zun::ConfigDocument read;
+    zun::MemoryLineSource source(text.Text());
+    zun::ConfigSectionRef section;
+    Check(zun::ParseDocument(read, source) == zun::RC_OK && read.FindSection(u"L", &section) == zun::RC_OK);
+    zun::CustomLayout loaded(WString(u"L"));
+    Check(loaded.LoadConfig(*section) == zun::RC_OK);
+    Check(loaded.Compiled() == compiled && loaded.Header() == header && loaded.Footer() == footer);
+  }
+  return 0;
+}
