@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdarg>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -15,6 +14,7 @@
 
 #include "appenders/file_appender.h"
 #include "appenders/standard_layout.h"
+#include "bench_support.h"
 #include "config/config_document.h"
 #include "config/config_reader.h"
 #include "core/log_system.h"
@@ -25,17 +25,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-ZunResult LogFormat(ZunLogger* logger, const char16_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const ZunResult rc = logger->vtbl->LogFull(logger, ZUN_SEVERITY_WARN, format, u"server/session.cpp", 418,
-                                             7021, 55102, 3, 0, &args);
-  va_end(args);
-  return rc;
-}
-
 ZunResult LogOne(ZunLogger* logger, unsigned n) {
-  return LogFormat(logger, u"session %u of %s closed after %d ms", n, u"operator", 2500);
+  return bench::LogFormat(logger, bench::kFormat, n, u"operator", 2500);
 }
 
 // A started log system whose logger "Zun.Agent.Session" writes to a file
