@@ -20,15 +20,6 @@ ResultCode WithClient(ILog* self, LogClient** client) {
   return EnsureLogClient(ObjectOf(self)->*kSlot, client);
 }
 
-// Operations whose log-system side is not available yet: they still create
-// the client first, as every client operation does.
-template <ClientSlot kSlot>
-ResultCode NeedsLogSystem(ILog* self) {
-  LogClient* client = nullptr;
-  const ResultCode rc = WithClient<kSlot>(self, &client);
-  return Failed(rc) ? rc : RC_NOT_SUPPORTED;
-}
-
 template <ClientSlot kSlot, std::uint16_t kMask>
 ResultCode GetLogger(ILog* self, ZunLogger** out, const char16_t* name) {
   if (out == nullptr) return RC_INVALID_PARAMETER;
