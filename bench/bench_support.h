@@ -67,18 +67,24 @@ class Folder {
   std::filesystem::path path_;
 };
 
-// The bytes a file appender with the standard layout writes for LogFormat
-// (kFormat, 17, "operator", 2500) through the logger `loggerName`: the
-// message line in UTF-8 with CR LF. Empty when it cannot be built.
-inline std::string StandardLineBytes(WStringView loggerName) {
+// The values of the call LogFormat makes, with `message` as its text.
+inline LogCall SessionCall(const char16_t* message) {
   LogCall call;
   call.severity = ZUN_SEVERITY_WARN;
-  call.message = u"session 17 of operator closed after 2500 ms";
+  call.message = message;
   call.fileId = u"server/session.cpp";
   call.line = 418;
   call.buildNumber = 7021;
   call.revision = 55102;
   call.product = 3;
+  return call;
+}
+
+// The bytes a file appender with the standard layout writes for LogFormat
+// (kFormat, 17, "operator", 2500) through the logger `loggerName`: the
+// message line in UTF-8 with CR LF. Empty when it cannot be built.
+inline std::string StandardLineBytes(WStringView loggerName) {
+  const LogCall call = SessionCall(u"session 17 of operator closed after 2500 ms");
   LogRecord record;
   WString line;
   std::string bytes;

@@ -7,6 +7,7 @@
 
 #include "appenders/custom_layout.h"
 #include "appenders/standard_layout.h"
+#include "bench_support.h"
 #include "config/config_document.h"
 #include "records/log_record.h"
 
@@ -14,14 +15,7 @@ namespace zun {
 namespace {
 
 ResultCode BuildFormatted(LogRecord* record, const char16_t* format, ...) {
-  LogCall call;
-  call.severity = 300000;
-  call.message = format;
-  call.fileId = u"server/session.cpp";
-  call.line = 418;
-  call.buildNumber = 7021;
-  call.revision = 55102;
-  call.product = 3;
+  const LogCall call = bench::SessionCall(format);
   va_list args;
   va_start(args, format);
   const ResultCode rc = BuildRecord(u"Zun.Agent.Session", 0, nullptr, call, &args, record);
