@@ -1,5 +1,7 @@
 #include "appenders/appender.h"
 
+#include <atomic>
+#include <limits>
 #include <new>
 
 #include "appenders/layout.h"
@@ -17,7 +19,27 @@ const LogRecord& EmptyRecord() {
   return *empty;
 }
 
+std::atomic<std::uint32_t> gRouteGeneration{1};
+
 }  // namespace
+
+std::uint32_t Appender::RouteGeneration() noexcept {
+  return gRouteGeneration.load(std::memory_order_acquire);
+}
+
+void Appender::NoteRouteChange() noexcept {
+  // 0 stays free, so a cache that was never filled never looks current.
+  if (gRouteGeneration.fetch_add(1, std::memory_order_acq_rel) + 1 == 0) {
+    gRouteGeneration.fetch_add(1, std::memory_order_acq_rel);
+  }
+}
+
+std::int64_t Appender::LowestTakenSeverity() const noexcept {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (retired_) return std::numeric_limits<std::int64_t>::min();
+  if (layout_ == nullptr) return std::numeric_limits<std::int64_t>::max();
+  return breakSeverity_;
+}
 
 ResultCode Appender::Append(const LogRecord& record) noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
@@ -124,6 +146,7 @@ void Appender::CheckTarget() noexcept {
 ResultCode Appender::Retire() noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   retired_ = true;
+  NoteRouteChange();
   return Close();
 }
 
@@ -164,6 +187,7 @@ ResultCode Appender::SaveConfig(ConfigSection& section) noexcept { return SaveBa
 void Appender::AttachLayout(const Layout* layout) noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   layout_ = layout;
+  NoteRouteChange();
 }
 
 const Layout* Appender::AttachedLayout() const noexcept {
@@ -209,6 +233,7 @@ ResultCode Appender::LoadBaseConfig(const ConfigSection& section) noexcept {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     breakSeverity_ = severity;
     escapeLineBreaks_ = escape;
+    NoteRouteChange();
     return RC_OK;
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;

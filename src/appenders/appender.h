@@ -85,6 +85,17 @@ class Appender {
   const Layout* AttachedLayout() const noexcept;
   Severity BreakSeverity() const noexcept;
   bool IsOpened() const noexcept;
+
+  // The lowest severity of a record for which Append does more than return
+  // success at once: the break severity; the lowest of all once retired
+  // (records then fail); above every severity without a layout.
+  std::int64_t LowestTakenSeverity() const noexcept;
+  // Counts the changes of what appenders take and of which appenders loggers
+  // write to: anything that caches LowestTakenSeverity over a logger's
+  // appenders is current while this has not moved. Never 0. Appenders count
+  // their own changes; the logger tree counts its own with NoteRouteChange.
+  static std::uint32_t RouteGeneration() noexcept;
+  static void NoteRouteChange() noexcept;
   AppenderOwner* Owner() const noexcept { return owner_; }
 
   // Holds the appender's lock across several calls, as reconfiguration does

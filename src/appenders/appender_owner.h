@@ -34,6 +34,11 @@ class AppenderOwner {
   // appenders ignore the result (0, or RC_OUT_OF_MEMORY).
   virtual ResultCode ReportOpenedFile(WStringView path) noexcept = 0;
 
+  // A log call of `logger` ended before its record was built, since no
+  // appender would have taken it: the owner does the periodic work a
+  // dispatched record would have given it the chance to do.
+  virtual void Skip(Logger* /*logger*/) noexcept {}
+
  protected:
   ~AppenderOwner() = default;
 };

@@ -16,6 +16,10 @@ ResultCode Dispatcher::Dispatch(Logger* logger, LogRecord&& record) noexcept {
   return WriteRecordNow(logger, record);
 }
 
+void Dispatcher::Skip(Logger* logger) noexcept {
+  if (logger != nullptr) Housekeeping(logger);
+}
+
 ResultCode Dispatcher::ReportRolledFile(WStringView path) noexcept { return reports_.ReportRolledFile(path); }
 
 ResultCode Dispatcher::WatchFolder(WStringView folder) noexcept {

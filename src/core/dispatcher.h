@@ -27,6 +27,8 @@ class Dispatcher final : public AppenderOwner {
   // failure is returned and nothing is written), and returns the code of
   // LoggerTree::WriteToAppenders.
   ResultCode Dispatch(Logger* logger, LogRecord&& record) noexcept override;
+  // Housekeeping only.
+  void Skip(Logger* logger) noexcept override;
   ResultCode ReportRolledFile(WStringView path) noexcept override;
   // Through the handler; RC_NOT_SUPPORTED without one.
   ResultCode WatchFolder(WStringView folder) noexcept override;

@@ -1,6 +1,8 @@
 #include "core/logger.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -9,6 +11,7 @@
 #include "base/lasting.h"
 #include "config/config_document.h"
 #include "core/logger_tree.h"
+#include "records/wide_format.h"
 
 namespace zun {
 
@@ -257,7 +260,42 @@ ResultCode Logger::BuildAndDispatch(const LogCall& call, Arguments args) noexcep
   return dispatcher_->Dispatch(this, std::move(*record));
 }
 
-ResultCode Logger::Log(const LogCall& call, va_list* args) noexcept { return BuildAndDispatch(call, args); }
+bool Logger::NothingTakes(Severity severity) noexcept {
+  const std::uint32_t generation = Appender::RouteGeneration();
+  std::uint64_t cached = lowestTaken_.load(std::memory_order_acquire);
+  if (static_cast<std::uint32_t>(cached >> 32) != generation) {
+    std::int64_t lowest = std::numeric_limits<std::int64_t>::max();
+    for (Logger* at = this; at != nullptr; at = at->parent_) {
+      {
+        std::lock_guard<std::mutex> guard(at->lock_);
+        for (const Appender* appender : at->appenders_)
+          lowest = std::min(lowest, appender->LowestTakenSeverity());
+      }
+      if (!at->IsAdditive()) break;
+    }
+    // A severity of INT32_MAX may then be built in vain: harmless.
+    const auto clamped = static_cast<Severity>(std::clamp<std::int64_t>(
+        lowest, std::numeric_limits<Severity>::min(), std::numeric_limits<Severity>::max()));
+    cached = (static_cast<std::uint64_t>(generation) << 32) | static_cast<std::uint32_t>(clamped);
+    lowestTaken_.store(cached, std::memory_order_release);
+  }
+  return severity < static_cast<Severity>(static_cast<std::uint32_t>(cached));
+}
+
+ResultCode Logger::Log(const LogCall& call, va_list* args) noexcept {
+  // Unless the arguments are typed ones rendered without a message text, a
+  // record's building can fail only for want of memory, so one that no
+  // appender would take ends here, unbuilt, with the code it would have had
+  // and the caller's list taken as far as the text would have taken it.
+  const bool typedRendering =
+      (Flags() & kLoggerFlagTypedMode) != 0 && (call.message == nullptr || call.message[0] == 0);
+  if (dispatcher_ != nullptr && !typedRendering && NothingTakes(call.severity)) {
+    if (args != nullptr) TakeWideArguments(call.message, args);
+    dispatcher_->Skip(this);
+    return RC_OK;
+  }
+  return BuildAndDispatch(call, args);
+}
 
 ResultCode Logger::Log(const LogCall& call, ZunArgumentSource* args) noexcept {
   return BuildAndDispatch(call, args);
@@ -293,6 +331,7 @@ ResultCode Logger::Configure(const ConfigSection& section) noexcept {
       additive = !(value == u"false" || value == u"no" || value == u"0");
     }
     additive_.store(additive ? 1 : 0, std::memory_order_relaxed);
+    Appender::NoteRouteChange();
 
     Severity threshold;
     if (additive && parent_ != nullptr) {

@@ -101,6 +101,10 @@ class Logger {
 
   template <typename Arguments>
   ResultCode BuildAndDispatch(const LogCall& call, Arguments args) noexcept;
+  // True when no appender of this logger, nor of the ancestors its records
+  // reach, would take a record of `severity`. Cached until the appenders'
+  // route generation moves.
+  bool NothingTakes(Severity severity) noexcept;
 
   // Each table sits next to a pointer back to its logger, so a table
   // pointer leads to the logger without layout assumptions on Logger.
@@ -135,6 +139,9 @@ class Logger {
   // A record whose texts keep their room from call to call; null while a
   // call has it.
   std::atomic<LogRecord*> spareRecord_{nullptr};
+  // The route generation (high half) at which the lowest severity any
+  // reached appender takes (low half, signed) was computed; 0: never.
+  std::atomic<std::uint64_t> lowestTaken_{0};
 };
 
 }  // namespace zun

@@ -238,13 +238,17 @@ void LoggerTree::ResetTree(Logger* logger) noexcept {
     at->appenders_.clear();
     return true;
   });
+  Appender::NoteRouteChange();
 }
 
 ResultCode LoggerTree::AddAppender(Logger* logger, Appender* appender) noexcept {
   if (logger == nullptr || appender == nullptr) return RC_INVALID_PARAMETER;
   try {
-    std::lock_guard<std::mutex> guard(logger->lock_);
-    logger->appenders_.push_back(appender);
+    {
+      std::lock_guard<std::mutex> guard(logger->lock_);
+      logger->appenders_.push_back(appender);
+    }
+    Appender::NoteRouteChange();
     return RC_OK;
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;
@@ -252,8 +256,11 @@ ResultCode LoggerTree::AddAppender(Logger* logger, Appender* appender) noexcept 
 }
 
 void LoggerTree::ClearAppenders(Logger* logger) noexcept {
-  std::lock_guard<std::mutex> guard(logger->lock_);
-  logger->appenders_.clear();
+  {
+    std::lock_guard<std::mutex> guard(logger->lock_);
+    logger->appenders_.clear();
+  }
+  Appender::NoteRouteChange();
 }
 
 ResultCode LoggerTree::ReplaceAppenders(Logger* logger, std::vector<Appender*> appenders) noexcept {
@@ -262,6 +269,7 @@ ResultCode LoggerTree::ReplaceAppenders(Logger* logger, std::vector<Appender*> a
     std::lock_guard<std::mutex> guard(logger->lock_);
     logger->appenders_.swap(appenders);
   }
+  Appender::NoteRouteChange();
   return RC_OK;
 }
 

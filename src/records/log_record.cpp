@@ -1,5 +1,6 @@
 #include "records/log_record.h"
 
+#include <array>
 #include <new>
 
 #include "base/lasting.h"
@@ -190,23 +191,55 @@ void ReplaceLineBreaks(WString& text) noexcept {
   }
 }
 
+namespace {
+
+// "00" to "99", two characters a number.
+constexpr auto kTwoDigits = [] {
+  std::array<char16_t, 200> digits{};
+  for (int i = 0; i < 100; ++i) {
+    digits[2 * i] = static_cast<char16_t>(u'0' + i / 10);
+    digits[2 * i + 1] = static_cast<char16_t>(u'0' + i % 10);
+  }
+  return digits;
+}();
+
+// Writes the digits of `value`, at least `minDigits` of them, ending at
+// `end`; returns where they start.
+char16_t* PutDigits(std::uint64_t value, int minDigits, char16_t* end) {
+  char16_t* at = end;
+  while (value >= 100) {
+    const auto pair = static_cast<std::size_t>(value % 100) * 2;
+    value /= 100;
+    *--at = kTwoDigits[pair + 1];
+    *--at = kTwoDigits[pair];
+  }
+  if (value >= 10) {
+    const auto pair = static_cast<std::size_t>(value) * 2;
+    *--at = kTwoDigits[pair + 1];
+    *--at = kTwoDigits[pair];
+  } else {
+    *--at = static_cast<char16_t>(u'0' + value);
+  }
+  while (end - at < minDigits) *--at = u'0';
+  return at;
+}
+
+// The date and time text of a line up to its seconds ("2025-01-01
+// 12:00:00"), kept per thread for the second it was made for: lines of the
+// same second only add their milliseconds.
+struct SecondText {
+  FileTime second = ~FileTime{0};
+  char16_t text[19];
+};
+
+}  // namespace
+
 void AppendDecimal(std::int64_t value, int minDigits, WString& out) {
   char16_t digits[24];
   char16_t* const end = digits + sizeof digits / sizeof *digits;
-  char16_t* at = end;
-  std::uint64_t magnitude =
+  const std::uint64_t magnitude =
       value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  // The numbers of a line fit 32 bits, where dividing by ten is cheap.
-  while (magnitude > UINT32_MAX) {
-    *--at = static_cast<char16_t>(u'0' + magnitude % 10);
-    magnitude /= 10;
-  }
-  auto small = static_cast<std::uint32_t>(magnitude);
-  do {
-    *--at = static_cast<char16_t>(u'0' + small % 10);
-    small /= 10;
-  } while (small != 0);
-  while (end - at < minDigits) *--at = u'0';
+  char16_t* at = PutDigits(magnitude, minDigits, end);
   if (value < 0) *--at = u'-';
   out.append(at, static_cast<std::size_t>(end - at));
 }
@@ -230,8 +263,30 @@ void AppendLineTime(const CalendarTime& when, WString& out) {
 }
 
 ResultCode FormatMessageLine(const LogRecord& record, WString& out) {
-  CalendarTime when;
-  if (ResultCode rc = FileTimeToCalendar(record.time, &when); Failed(rc)) return rc;
+  constexpr FileTime kPerSecond = 10000000;
+  thread_local SecondText made;
+  const FileTime second = record.time / kPerSecond;
+  CalendarTime when{};
+  if (second != made.second) {
+    if (ResultCode rc = FileTimeToCalendar(record.time, &when); Failed(rc)) return rc;
+  }
+  // Years past 9999 take a fifth digit and are not kept.
+  if (second != made.second && when.year <= 9999) {
+    char16_t* at = made.text;
+    auto put = [&at](int value, int digits, char16_t after) {
+      char16_t* const end = at + digits;
+      PutDigits(static_cast<std::uint64_t>(value), digits, end);
+      at = end;
+      if (after != 0) *at++ = after;
+    };
+    put(when.year, 4, u'-');
+    put(when.month, 2, u'-');
+    put(when.day, 2, u' ');
+    put(when.hour, 2, u':');
+    put(when.minute, 2, u':');
+    put(when.second, 2, 0);
+    made.second = second;
+  }
   const std::size_t start = out.size();
   try {
     out.push_back(u'[');
@@ -239,9 +294,17 @@ ResultCode FormatMessageLine(const LogRecord& record, WString& out) {
     out.append(u"] ");
     out.append(SeverityToText(record.severity));
     out.push_back(u' ');
-    AppendLineDate(when, out);
-    out.push_back(u' ');
-    AppendLineTime(when, out);
+    if (second == made.second) {
+      out.append(made.text, sizeof made.text / sizeof *made.text);
+      out.push_back(u',');
+      char16_t millis[3];
+      PutDigits(record.time / 10000 % 1000, 3, millis + 3);
+      out.append(millis, 3);
+    } else {
+      AppendLineDate(when, out);
+      out.push_back(u' ');
+      AppendLineTime(when, out);
+    }
     out.push_back(u' ');
     out.append(GetCachedHostName());
     out.append(u" PID:");

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 namespace zun {
 
@@ -118,7 +119,26 @@ class ArgumentReader {
 };
 
 bool IsConversion(char16_t c) {
-  return c != 0 && WStringView(u"cdiuoxXeEfgGpsr").find(c) != WStringView::npos;
+  switch (c) {
+    case u'c':
+    case u'd':
+    case u'i':
+    case u'u':
+    case u'o':
+    case u'x':
+    case u'X':
+    case u'e':
+    case u'E':
+    case u'f':
+    case u'g':
+    case u'G':
+    case u'p':
+    case u's':
+    case u'r':
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool IsIntegerConversion(char16_t c) {
@@ -646,7 +666,15 @@ bool ParseNumber(const char16_t*& p, int* out) {
   return value <= kMaxFieldWidth;
 }
 
-ResultCode Run(const char16_t* format, ArgumentReader& reader, Sink& sink) {
+// Discards what it is given, for a run that only takes its arguments.
+struct NoOutput {
+  void Append(const char16_t*, std::size_t) {}
+  void Put(char16_t) {}
+};
+
+// Templated on the reader too, so the va_list reader's calls are direct.
+template <typename Reader, typename Output>
+ResultCode Run(const char16_t* format, Reader& reader, Output& sink) {
   const char16_t* p = format ? format : u"";
   while (*p != 0) {
     if (*p != u'%') {
@@ -761,7 +789,7 @@ ResultCode Run(const char16_t* format, ArgumentReader& reader, Sink& sink) {
       copyAsWritten();
       continue;
     }
-    Render(d, value, sink);
+    if constexpr (std::is_same_v<Output, Sink>) Render(d, value, sink);
   }
   return reader.Done();
 }
@@ -797,6 +825,12 @@ ResultCode FormatWide(char16_t* buffer, std::size_t capacity, const char16_t* fo
   VaListReader reader(args);
   if (ResultCode rc = Run(format, reader, sink); Failed(rc)) return rc;
   return sink.Finish(size);
+}
+
+void TakeWideArguments(const char16_t* format, va_list* args) {
+  NoOutput none;
+  VaListReader reader(args);
+  Run(format, reader, none);
 }
 
 ResultCode FormatWideTyped(char16_t* buffer, std::size_t capacity, const char16_t* format,

@@ -43,6 +43,10 @@ inline constexpr int kMaxFieldWidth = 65535;
 ResultCode FormatWide(char16_t* buffer, std::size_t capacity, const char16_t* format, va_list* args,
                       std::size_t* size);
 
+// Takes from `args` exactly the arguments FormatWide would take for
+// `format`, writing nothing: for a call whose text is not wanted.
+void TakeWideArguments(const char16_t* format, va_list* args);
+
 // As FormatWide, the conversions taking the typed arguments of `source` in
 // order (the source is read once, as far as the format needs):
 // - the argument's kind decides how its value is read; size prefixes are

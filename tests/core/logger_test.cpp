@@ -28,8 +28,12 @@ ResultCode LogFullThenPeek(ZunLogger* logger, int* next, const char16_t* format,
 }
 
 // Records pass through the owner; the last one's standard line is read back.
+// The root's appender takes every record, so each call is built.
 class LoggerTest : public test::LoggerTreeTest {
  protected:
+  void SetUp() override { ASSERT_RC(RC_OK, LoggerTree::AddAppender(&tree_.Root(), &all_)); }
+  test::RecordingAppender all_{u"all"};
+
   LogRecord Last() {
     const auto records = owner_.Records();
     return records.empty() ? LogRecord{} : records.back();
@@ -60,6 +64,33 @@ TEST_F(LoggerTest, LogFullFormatsFromTheCallersListAndLeavesItPastWhatItRead) {
   ASSERT_RC(RC_OK, LogFullThenPeek(keyed, &next, u"%d", 1, 2));
   EXPECT_EQ(u"key line", Last().KeyRecordLineText());
   EXPECT_EQ(u"1", Last().message) << "a message text is a format even in the typed mode";
+}
+
+// A call no appender would take is not built, yet ends as a built one would:
+// same code, the caller's list taken as far as the text would take it.
+TEST_F(LoggerTest, ACallNoAppenderTakesIsDroppedUnbuiltAsIfBuilt) {
+  ZunLogger* logger = Get(u"quiet")->Interface();
+  ASSERT_RC(RC_OK, all_.LoadConfig(*test::Section({{u"BreakSeverity", u"FATAL"}})));
+  int next = 0;
+  ASSERT_RC(RC_OK, LogFullThenPeek(logger, &next, u"%*d %hs %Lf %r|", 3, 42, "n", 1.5L, u"ab", 2u, 99));
+  EXPECT_EQ(99, next);
+  ASSERT_RC(RC_OK, logger->vtbl->Log(logger, ZUN_SEVERITY_WARN, u"%d", u"f", 1, 2, 3, 4, 0, nullptr));
+  EXPECT_TRUE(owner_.Records().empty());
+
+  // Each change of what is taken counts: a lower break severity, a
+  // non-additive logger with an appender of its own, an appender retired.
+  ASSERT_RC(RC_OK, all_.LoadConfig(*test::Section({})));
+  ASSERT_RC(RC_OK, LogFullThenPeek(logger, &next, u"%d", 1, 2));
+  EXPECT_EQ(1u, owner_.Records().size());
+  ASSERT_RC(RC_OK, logger->vtbl->Configure(logger, test::Section({{u"Additive", u"no"}}).get()));
+  ASSERT_RC(RC_OK, LogFullThenPeek(logger, &next, u"%d", 1, 2));
+  EXPECT_EQ(1u, owner_.Records().size()) << "no appender of its own";
+  test::RecordingAppender own{u"own"};
+  ASSERT_RC(RC_OK, LoggerTree::AddAppender(Logger::FromInterface(logger), &own));
+  ASSERT_RC(RC_OK, own.Retire());
+  EXPECT_RC(AsWarning(RC_NOT_AVAILABLE), LogFullThenPeek(logger, &next, u"%d", 1, 2));
+  EXPECT_EQ(2u, owner_.Records().size());
+  LoggerTree::ClearAppenders(Logger::FromInterface(logger));
 }
 
 TEST_F(LoggerTest, TheOtherLogSlotsReduceToTheFullOnes) {

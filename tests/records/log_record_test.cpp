@@ -76,6 +76,24 @@ TEST_F(LogRecordTest, StandardLineFillsInMissingParts) {
                 u" PID:7 THID:4000000000 ID:MISSINGFILEID:1.2.-1.-2147483648 MSG:*",
             line);
 
+  // The text up to the seconds is kept per second: only the milliseconds
+  // may differ within one; a five-digit year is never kept.
+  const struct {
+    CalendarTime when;
+    const char16_t* text;
+  } times[] = {
+      {{2024, 3, 5, 7, 8, 9, 999, 0}, u"2024-03-05 07:08:09,999"},
+      {{2024, 3, 5, 7, 8, 10, 0, 0}, u"2024-03-05 07:08:10,000"},
+      {{12024, 12, 31, 23, 59, 59, 5, 0}, u"12024-12-31 23:59:59,005"},
+      {{2024, 3, 5, 7, 8, 10, 40, 0}, u"2024-03-05 07:08:10,040"},
+  };
+  for (const auto& [when, text] : times) {
+    ASSERT_RC(RC_OK, CalendarToFileTime(when, &record.time));
+    line.clear();
+    ASSERT_RC(RC_OK, FormatMessageLine(record, line));
+    EXPECT_EQ(WString(u"[root] INFO ") + text + u" ", line.substr(0, 12 + WideLength(text) + 1));
+  }
+
   record.time = 0xFFFFFFFFFFFFFFFFull;  // beyond any calendar
   const WString before = line;
   EXPECT_RC(RC_INVALID_TIME, FormatMessageLine(record, line));
