@@ -5,6 +5,7 @@
 #include <new>
 
 #include "appenders/layout.h"
+#include "appenders/log_file.h"
 #include "base/lasting.h"
 #include "config/config_document.h"
 #include "records/log_record.h"
@@ -42,11 +43,20 @@ std::int64_t Appender::LowestTakenSeverity() const noexcept {
 }
 
 ResultCode Appender::Append(const LogRecord& record) noexcept {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
-  return AppendLocked(record);
+  DeferredLine line;
+  const ResultCode rc = AppendDeferring(record, &line);
+  if (Failed(rc)) return rc;
+  return LogFile::WriteDeferred(line);
 }
 
-ResultCode Appender::AppendLocked(const LogRecord& record) noexcept {
+ResultCode Appender::AppendDeferring(const LogRecord& record, DeferredLine* line) noexcept {
+  // The line may go out after the lock is released, so that other threads
+  // render theirs while this one is in the write.
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return AppendLocked(record, line);
+}
+
+ResultCode Appender::AppendLocked(const LogRecord& record, DeferredLine* line) noexcept {
   if (retired_) return RC_NOT_AVAILABLE;
   if (layout_ == nullptr) return RC_OK;
   if (record.severity < breakSeverity_) return RC_OK;
@@ -82,7 +92,10 @@ ResultCode Appender::AppendLocked(const LogRecord& record) noexcept {
       if (Failed(rc)) return DropTarget(rc);
     }
   }
-  return WriteRecord(record, rendered_);
+  deferred_ = line;
+  rc = WriteRecord(record, rendered_);
+  deferred_ = nullptr;
+  return rc;
 }
 
 void Appender::AppendBatch(const LogRecord* const* records, std::size_t count,
@@ -91,7 +104,7 @@ void Appender::AppendBatch(const LogRecord* const* records, std::size_t count,
   if (layout_ == nullptr) return;
   collecting_ = CollectsLines();
   for (std::size_t i = 0; i < count; ++i) {
-    if (Failed(AppendLocked(*records[i]))) failed[i] = 1;
+    if (Failed(AppendLocked(*records[i], nullptr))) failed[i] = 1;
   }
   if (!collecting_) return;
   collecting_ = false;
@@ -153,6 +166,7 @@ ResultCode Appender::Retire() noexcept {
 ResultCode Appender::Close() noexcept {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   if (!opened_) return RC_OK;
+  FinishDeferredLines();
   if (layout_ != nullptr) {
     try {
       WString footer;

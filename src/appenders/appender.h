@@ -16,6 +16,7 @@ namespace zun {
 class AppenderOwner;
 class ConfigSection;
 class Layout;
+struct DeferredLine;
 
 // Thread safe: every public operation takes the appender's own recursive
 // lock, so one appender writes one line at a time. No operation throws; every
@@ -37,6 +38,11 @@ class Appender {
   // whose header or key record line could not be written is closed again,
   // and the next record tries anew.
   ResultCode Append(const LogRecord& record) noexcept;
+  // As Append, except that a line the target lets go out without the lock
+  // (a plain log file's) is left in `line` (line->file set) for the caller to
+  // write with LogFile::WriteDeferred once it holds no lock of its own; the
+  // record is written only then, and the code of that write is the record's.
+  ResultCode AppendDeferring(const LogRecord& record, DeferredLine* line) noexcept;
 
   // Several records under one hold of the lock, each as Append would write
   // it; failed[i] becomes 1 for each record that was lost (the others are
@@ -124,6 +130,13 @@ class Appender {
   virtual bool CollectsLines() const noexcept { return false; }
   virtual ResultCode WriteCollected() noexcept { return RC_OK; }
   bool Collecting() const noexcept { return collecting_; }
+  // While Append writes a record's own line (not a header, footer or key
+  // record line, and not inside a batch): where Write may leave that line to
+  // be written once the lock is released (LogFile::Defer); null otherwise.
+  DeferredLine* LineAfterUnlock() const noexcept { return deferred_; }
+  // Waits until every line left that way is written; before a footer, so
+  // the footer stays the last line. The default has none to wait for.
+  virtual void FinishDeferredLines() noexcept {}
 
   // Closes the target without the footer, for a target that another writer
   // has already ended (a log rolled away by another process).
@@ -152,7 +165,7 @@ class Appender {
  private:
   // Closes the target without a footer; returns `failure`.
   ResultCode DropTarget(ResultCode failure) noexcept;
-  ResultCode AppendLocked(const LogRecord& record) noexcept;
+  ResultCode AppendLocked(const LogRecord& record, DeferredLine* line) noexcept;
 
   mutable std::recursive_mutex lock_;
   AppenderOwner* const owner_;
@@ -166,6 +179,7 @@ class Appender {
   bool collecting_ = false;   // only inside AppendBatch
   bool retired_ = false;
   bool directWrite_ = false;
+  DeferredLine* deferred_ = nullptr;
   WString rendered_;   // reused from record to record
   LogRecord escaped_;  // a record whose message lost its line breaks; reused
 };

@@ -45,6 +45,9 @@ EncodingMode FileAppender::Encoding() const noexcept {
 
 ResultCode FileAppender::Write(WStringView text) noexcept {
   if (Collecting()) return file_.Keep(text);
+  // A line flushed after its write must be written under the lock.
+  DeferredLine* line = LineAfterUnlock();
+  if (line != nullptr && !ImmediateWriteHeld() && file_.Defer(text, line)) return RC_OK;
   const ResultCode rc = file_.Write(text);
   if (Failed(rc) || !ImmediateWriteHeld()) return rc;
   return file_.Flush();
@@ -70,6 +73,8 @@ ResultCode FileAppender::OpenTarget() noexcept {
 }
 
 ResultCode FileAppender::CloseTarget() noexcept { return file_.Close(); }
+
+void FileAppender::FinishDeferredLines() noexcept { file_.WaitForDeferredLines(); }
 
 bool FileAppender::TargetMoved() noexcept { return !file_.StillAtPath(); }
 

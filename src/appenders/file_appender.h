@@ -44,6 +44,7 @@ class FileAppender : public FileAppenderBase {
   ResultCode WriteCollected() noexcept override;
   ResultCode OpenTarget() noexcept override;
   ResultCode CloseTarget() noexcept override;
+  void FinishDeferredLines() noexcept override;
   // The file's path names another file or none: moved or removed by another
   // program (logrotate, mv, rm). One stat of the path.
   bool TargetMoved() noexcept override;

@@ -4,6 +4,7 @@
 // every line one append at the end of the file, so any number of writers in
 // any number of processes can share the file without losing or splitting a
 // line.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,14 +16,27 @@
 
 namespace zun {
 
+class LogFile;
+
+// A line that LogFile::Defer left to be written after the appender's lock is
+// released, with the description it holds for the write.
+struct DeferredLine {
+  static constexpr std::size_t kCapacity = 1024;
+  LogFile* file = nullptr;  // null: nothing left
+  int fd = -1;
+  std::uint32_t slot = 0;
+  std::size_t size = 0;
+  char bytes[kCapacity];
+};
+
 enum class EncodingMode : std::uint8_t {
   kUndecided = 0,  // closed
   kUtf8 = 1,
   kUtf16Le = 2,
 };
 
-// Not synchronised: its appender's lock guards it. Closes the file when
-// destroyed (nothing more is written then).
+// Not synchronised: its appender's lock guards it, except for WriteDeferred.
+// Closes the file when destroyed (nothing more is written then).
 class LogFile {
  public:
   LogFile() noexcept = default;
@@ -60,6 +74,22 @@ class LogFile {
   // it landed.
   ResultCode Write(WStringView text) noexcept;
 
+  // Under the lock, instead of Write: encodes the line as Write would and,
+  // when it may go out after the lock is released, leaves it in `line` with
+  // a description of the file held for it (waiting while every description
+  // is in use). False, and nothing held, for a line Write must write: a file
+  // that is not open, not a regular file, in UTF-16 or under a file size
+  // limit, and a line longer than DeferredLine::kCapacity.
+  bool Defer(WStringView text, DeferredLine* line) noexcept;
+  // Without the lock, once for each line Defer left: appends it as Write
+  // would, through the description held for it, which only this write uses,
+  // so a part that lands short is blanked at the place it landed while other
+  // threads go on writing; then lets the description go. Close and Truncate
+  // wait for these writes to end.
+  static ResultCode WriteDeferred(DeferredLine& line) noexcept;
+  // Under the lock: waits until every line Defer left is written.
+  void WaitForDeferredLines() noexcept;
+
   // Encodes `text` and CR LF after the lines kept so far, for WriteKept.
   ResultCode Keep(WStringView text) noexcept;
   // Appends the kept lines in one write and forgets them. When the file
@@ -85,19 +115,40 @@ class LogFile {
   EncodingMode Encoding() const noexcept { return encoding_; }
 
  private:
+  // Descriptions for deferred lines, besides the one Write uses.
+  static constexpr std::uint32_t kWriteSlots = 4;
+
   ResultCode EncodeLine(WStringView text, std::string& out) const noexcept;
-  ResultCode AppendWithRetry(std::string_view bytes) noexcept;
+  // Appends through `fd`, and once more when the first append landed short.
+  // `*limit` is the file size limit as last read (read again on the way).
+  // *lost: the description could not be put back in append mode after a
+  // blanking and must not be written to again.
+  ResultCode AppendWithRetry(int fd, std::string_view bytes, std::atomic<std::uint64_t>* limit,
+                             bool* lost) noexcept;
   // One append write; a part that landed short is blanked (*shortWrite set).
-  ResultCode AppendOnce(std::string_view bytes, bool* shortWrite) noexcept;
+  ResultCode AppendOnce(int fd, std::string_view bytes, std::atomic<std::uint64_t>* limit, bool* shortWrite,
+                        bool* lost) noexcept;
   // Overwrites the last `length` bytes before `end`, which this write put
-  // there, with a blank line.
-  void BlankFragment(std::size_t length, std::uint64_t end) noexcept;
+  // there through `fd`, with a blank line. False when `fd` could not be put
+  // back in append mode.
+  bool BlankFragment(int fd, std::size_t length, std::uint64_t end) const noexcept;
+  // Waits for every deferred write to end, then closes the descriptions.
+  void CloseWriteSlots() noexcept;
 
   LogFileHandle handle_;
   EncodingMode encoding_ = EncodingMode::kUndecided;
-  std::uint64_t sizeLimit_ = kNoFileSizeLimit;  // RLIMIT_FSIZE as last read
-  std::string bytes_;                           // the encoded line, reused from write to write
-  std::string blank_;
+  // RLIMIT_FSIZE as last read; deferred writes that meet it store it too.
+  std::atomic<std::uint64_t> sizeLimit_{kNoFileSizeLimit};
+  std::string bytes_;  // the encoded line, reused from write to write
+  // Deferred writes: the descriptions opened so far, which of them a write
+  // holds (cleared by the writer, without the lock) and which were lost.
+  // Holds taken in another process (before a fork) are not waited for.
+  int slotFds_[kWriteSlots] = {-1, -1, -1, -1};
+  std::uint32_t slotCount_ = 0;
+  bool slotsUnavailable_ = false;  // no second description can be opened
+  std::atomic<std::uint32_t> slotsInUse_{0};
+  std::atomic<std::uint32_t> slotsLost_{0};
+  std::uint32_t slotsProcess_ = 0;
   std::string kept_;                   // lines for WriteKept
   std::vector<std::size_t> keptEnds_;  // where each kept line ends
 };

@@ -97,26 +97,44 @@ constexpr char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x
 
 }  // namespace
 
+namespace {
+
+// Four units below 0x80 (in a little-endian word) as their four bytes.
+inline std::uint32_t PackAscii(std::uint64_t four) {
+  four = (four | (four >> 8)) & 0x0000FFFF0000FFFFull;
+  return static_cast<std::uint32_t>(four | (four >> 16));
+}
+
+}  // namespace
+
 ResultCode AppendUtf8FromUtf16(WStringView text, std::string& out) {
   const std::size_t start = out.size();
-  // Room for the most a unit can take (three bytes; a pair of units takes
-  // four), written through a pointer and cut to what was written.
-  out.resize(start + 3 * text.size());
+  // Room for a byte a unit, as most of every log line needs; the first unit
+  // that needs more makes room for the most the rest can take (three bytes a
+  // unit; a pair of units takes four).
+  out.resize(start + text.size());
   char* p = out.data() + start;
+  bool roomForAll = false;
   for (std::size_t i = 0; i < text.size();) {
-    if (text[i] < 0x80) {  // most of every log line: four units at a time
-      std::uint64_t four;
-      while (std::endian::native == std::endian::little && i + 4 <= text.size() &&
-             (std::memcpy(&four, text.data() + i, 8), (four & 0xFF80FF80FF80FF80ull) == 0)) {
-        p[0] = static_cast<char>(four);
-        p[1] = static_cast<char>(four >> 16);
-        p[2] = static_cast<char>(four >> 32);
-        p[3] = static_cast<char>(four >> 48);
-        p += 4;
-        i += 4;
+    if (text[i] < 0x80) {
+      if constexpr (std::endian::native == std::endian::little) {
+        std::uint64_t words[2];
+        while (i + 8 <= text.size() && (std::memcpy(words, text.data() + i, 16),
+                                        ((words[0] | words[1]) & 0xFF80FF80FF80FF80ull) == 0)) {
+          const std::uint32_t bytes[2] = {PackAscii(words[0]), PackAscii(words[1])};
+          std::memcpy(p, bytes, 8);
+          p += 8;
+          i += 8;
+        }
       }
       while (i < text.size() && text[i] < 0x80) *p++ = static_cast<char>(text[i++]);
       continue;
+    }
+    if (!roomForAll) {
+      const std::size_t written = static_cast<std::size_t>(p - out.data());
+      out.resize(written + 3 * (text.size() - i));
+      p = out.data() + written;
+      roomForAll = true;
     }
     char32_t cp;
     if (!NextFromUtf16(text, i, cp)) {

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "appenders/appender.h"
+#include "appenders/log_file.h"
 #include "config/config_document.h"
 
 namespace zun {
@@ -167,14 +168,35 @@ void LoggerTree::SetThreshold(Logger* logger, Severity threshold) noexcept {
 }
 
 ResultCode LoggerTree::WriteToAppenders(Logger* logger, const LogRecord& record) noexcept {
+  // Lines of plain log files are written once the logger's lock is released,
+  // so threads logging through one logger do not wait for each other's
+  // writes. An appender removed meanwhile cannot close its file under such a
+  // write: closing waits for it.
+  constexpr std::size_t kDeferredLines = 4;
   for (Logger* at = logger; at != nullptr; at = at->parent_) {
+    DeferredLine lines[kDeferredLines];
+    std::size_t lineAppender[kDeferredLines];
+    std::size_t deferred = 0;
+    std::size_t failedAppender = SIZE_MAX;
     ResultCode firstFailure = RC_OK;
     {
       std::lock_guard<std::mutex> guard(at->lock_);
-      for (Appender* appender : at->appenders_) {
-        const ResultCode rc = appender->Append(record);
-        if (Failed(rc) && firstFailure == RC_OK) firstFailure = AsWarning(rc);
+      for (std::size_t i = 0; i < at->appenders_.size(); ++i) {
+        Appender* appender = at->appenders_[i];
+        ResultCode rc;
+        if (deferred < kDeferredLines) {
+          rc = appender->AppendDeferring(record, &lines[deferred]);
+          if (lines[deferred].file != nullptr) lineAppender[deferred++] = i;
+        } else {
+          rc = appender->Append(record);
+        }
+        if (Failed(rc) && failedAppender == SIZE_MAX) failedAppender = i, firstFailure = AsWarning(rc);
       }
+    }
+    for (std::size_t k = 0; k < deferred; ++k) {
+      const ResultCode rc = LogFile::WriteDeferred(lines[k]);
+      if (Failed(rc) && lineAppender[k] < failedAppender)
+        failedAppender = lineAppender[k], firstFailure = AsWarning(rc);
     }
     if (firstFailure != RC_OK) return firstFailure;
     if (!at->IsAdditive()) break;

@@ -143,6 +143,21 @@ bool LogFileStillAtPath(const LogFileHandle& handle) noexcept {
   return IdentityOf(st) == handle.identity;
 }
 
+ResultCode OpenLogFileAgain(const LogFileHandle& handle, int* out) noexcept {
+  // The link in /proc leads to the open file itself, whatever its name is now
+  // (even when it has none left).
+  const std::string link = "/proc/self/fd/" + std::to_string(handle.fd);
+  const int fd = OpenDescriptor(link.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) return ResultFromErrno(errno);
+  struct stat st {};
+  if (Files().fstat(fd, &st) != 0 || IdentityOf(st) != handle.identity) {
+    CloseLogFile(fd);
+    return RC_NOT_AVAILABLE;
+  }
+  *out = fd;
+  return RC_OK;
+}
+
 ResultCode WriteLogFileAt(int fd, std::uint64_t offset, const void* buffer, std::size_t length) noexcept {
   std::size_t total = 0;
   const auto* bytes = static_cast<const unsigned char*>(buffer);

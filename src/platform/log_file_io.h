@@ -49,6 +49,12 @@ ResultCode OpenLogFile(WStringView path, std::string_view newFileMark, LogFileHa
 // the name cannot be looked at.
 bool LogFileStillAtPath(const LogFileHandle& handle) noexcept;
 
+// A second open file description of the same open file, in append mode,
+// with an offset of its own: what one writer does to it (an append that
+// lands short, a switch out of append mode) does not touch writers using the
+// others. Needs /proc; RC_NOT_AVAILABLE when it leads elsewhere.
+ResultCode OpenLogFileAgain(const LogFileHandle& handle, int* out) noexcept;
+
 // Writes all of `length` bytes at `offset`. The descriptor must not be in
 // append mode (Linux would ignore the offset).
 ResultCode WriteLogFileAt(int fd, std::uint64_t offset, const void* buffer, std::size_t length) noexcept;

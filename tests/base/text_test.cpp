@@ -8,11 +8,11 @@ namespace {
 
 TEST(Text, ConversionsRoundTripAllPlanesAndStrictOnesRefuseMalformedInputKeepingOutput) {
   // ASCII runs of every length around the other planes, after earlier text.
-  const WString text = u"a\u00e4\u20ac\U0001F600zabcde\u00e4fghijklm\u0080";
+  const WString text = u"0123456789ABCDEFGa\u00e4\u20ac\U0001F600zabcde\u00e4fghijklm\u0080";
   std::string utf8 = "pre";
   ASSERT_RC(0u, AppendUtf8FromUtf16(text, utf8));
   EXPECT_EQ(
-      "prea\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80zabcde\xc3\xa4"
+      "pre0123456789ABCDEFGa\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80zabcde\xc3\xa4"
       "fghijklm\xc2\x80",
       utf8);
   WString back;
