@@ -31,7 +31,8 @@ class RollingFileAppenderTest : public test::TempDirTest {
 
 TEST_F(RollingFileAppenderTest, TheLineThatPassesTheLimitEndsTheLogWithItsFooter) {
   auto layout = MakeLayout(u"Format = %msg\nHeader = h\nFooter = f\n");
-  auto appender = Make(u"Size = 100\n", layout.get());
+  // The header and the first line (63 bytes after the mark) reach the limit, not past it.
+  auto appender = Make(u"Size = 63\n", layout.get());
   const WString line(58, u'x');  // 60 bytes with CR LF
   ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"1" + line.substr(1))));
   EXPECT_FALSE(fs::exists(PathOf("common.log.1")));
