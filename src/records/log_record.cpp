@@ -4,6 +4,7 @@
 
 #include "base/lasting.h"
 
+#include "platform/file_calls.h"
 #include "platform/names.h"
 #include "platform/process_info.h"
 #include "records/typed_arguments.h"
@@ -138,6 +139,7 @@ void AppendSigned32(std::uint32_t value, WString& out) {
 
 ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
                        const LogCall& call, va_list* args, LogRecord* out) {
+  if (const ResultCode rc = ReserveRecordMemory(sizeof(LogRecord)); Failed(rc)) return rc;
   try {
     FillFromCall(loggerName, flags, keyRecordLine, call, out);
     return ComposeFromList(call, flags, args, out->message);
@@ -148,6 +150,7 @@ ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const Shared
 
 ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
                        const LogCall& call, ZunArgumentSource* args, LogRecord* out) {
+  if (const ResultCode rc = ReserveRecordMemory(sizeof(LogRecord)); Failed(rc)) return rc;
   try {
     FillFromCall(loggerName, flags, keyRecordLine, call, out);
     return ComposeFromSource(call, flags, args, out->message);
@@ -158,6 +161,7 @@ ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const Shared
 
 ResultCode BuildRecordFromView(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
                                const ZunLogRecordView& view, LogRecord* out) {
+  if (const ResultCode rc = ReserveRecordMemory(sizeof(LogRecord)); Failed(rc)) return rc;
   try {
     out->loggerName.assign(UpToZero(loggerName));
     out->flags = flags;
