@@ -18,6 +18,7 @@
 #include "config/config_document.h"
 #include "config/config_reader.h"
 #include "core/log_system.h"
+#include "platform/file_calls.h"
 #include "platform/thread.h"
 
 namespace zun {
@@ -144,9 +145,11 @@ void BM_DrainToFile(benchmark::State& state) {
   Setup& setup = Setup::Get();
   ZunLogger* logger = setup.Logger();
   AsyncHandler& handler = setup.System().Handler();
-  SetThreadStartFailure(RC_OUT_OF_MEMORY);
+  FileCalls refusing = RealFileCalls();
+  refusing.threadCreate = [](pthread_t*, void* (*)(void*), void*) { return ENOMEM; };
+  SetFileCalls(&refusing);
   const bool queued = logger != nullptr && Failed(handler.StartWorker()) && handler.IsRunning();
-  SetThreadStartFailure(RC_OK);
+  SetFileCalls(nullptr);
   if (!queued) {
     state.SkipWithError("queueing without a worker failed");
     return;

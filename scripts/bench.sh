@@ -273,6 +273,27 @@ sized to hold them all. The ratio divides by the line's length in bytes.
 | library | bytes/record | ratio to the line |
 |---|---|---|
 $(for lib in zunlogx spdlog log4cplus log4cxx; do echo "| $lib | $(cell "${lib}_memory" bytes_per_record "$(median "${lib}_memory" line_bytes)") |"; done)
+
+## How to rerun
+
+On Debian 12, as root or with sudo: \`bash scripts/bench.sh\`. It installs
+what the build needs and the Debian packages of the other libraries
+(\`libspdlog-dev\`, \`liblog4cplus-dev\`, \`liblog4cxx-dev\`), builds the
+comparison programs in Release under \`build/comparison\`, runs every case
+\`ZUNLOGX_BENCH_RUNS\` times (5), round after round, and rewrites this page.
+The runs took $minutes minutes here, the build comes on top. The logs go
+to \`ZUNLOGX_BENCH_DIR\` (\`\$TMPDIR\` or \`/tmp\`); \`ZUNLOGX_BENCH_NOTE\` adds a
+sentence about the conditions. An idle machine gives steadier figures.
+
+| column | meaning |
+|---|---|
+| ns/line | wall time of the case over its lines |
+| ratio | the figure over the bare \`write(2)\` figure of the same kind in the same run |
+| p50, p99, p99.9 ns | percentiles of the time one log call takes on the producing thread |
+| lines/s | lines written per second, from the first call until the last line is in the file |
+| lines lost, split pieces | lines not found whole in any file; pieces of lines between two line ends |
+| IsEnabled ns, filtered call ns | the threshold test alone; a whole log call whose record is dropped |
+| bytes/record | resident memory per queued record |
 EOF
 }
 

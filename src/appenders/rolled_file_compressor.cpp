@@ -1,12 +1,12 @@
 #include "appenders/rolled_file_compressor.h"
 
 #include <chrono>
-#include <exception>
 #include <new>
 
 #include "platform/directory_listing.h"
 #include "platform/file_compression.h"
 #include "platform/paths.h"
+#include "platform/process_info.h"
 
 namespace zun {
 
@@ -119,15 +119,20 @@ void RolledFileCompressor::StartRequestLocked(WStringView path) {
     request = std::make_unique<Request>();
     request->path = path;
     pending_.reserve(pending_.size() + 1);
-    if (!worker_.joinable()) worker_ = std::thread(&RolledFileCompressor::RunWorker, this);
+    ForgetParentWorkerLocked();
+    if (!worker_.Started()) {
+      const auto run = [](void* self) { static_cast<RolledFileCompressor*>(self)->RunWorker(); };
+      if (Failed(worker_.Start(run, this))) {
+        // No worker thread could be started: compress here and now instead.
+        (void)ops_.Compress(path);
+        return;
+      }
+      workerProcess_ = CurrentProcessId();
+    }
     std::lock_guard<std::mutex> work(workMutex_);
     queue_.push_back(request.get());
   } catch (const std::bad_alloc&) {
     return;  // this file is skipped
-  } catch (const std::exception&) {
-    // No worker thread could be started: compress here and now instead.
-    (void)ops_.Compress(path);
-    return;
   }
   pending_.push_back(std::move(request));
   workAvailable_.notify_one();
@@ -146,6 +151,7 @@ std::size_t RolledFileCompressor::PendingCount() const noexcept {
 }
 
 void RolledFileCompressor::CollectLocked(std::uint32_t waitMs) {
+  ForgetParentWorkerLocked();
   if (pending_.empty()) return;
   std::unique_lock<std::mutex> work(workMutex_);
   std::size_t kept = 0;
@@ -165,14 +171,23 @@ void RolledFileCompressor::CollectLocked(std::uint32_t waitMs) {
   pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(kept), pending_.end());
 }
 
+void RolledFileCompressor::ForgetParentWorkerLocked() {
+  if (!worker_.Started() || workerProcess_ == CurrentProcessId()) return;
+  worker_.Forget();
+  queue_.clear();
+  pending_.clear();
+  stopping_ = false;
+}
+
 void RolledFileCompressor::StopWorkerLocked() {
-  if (!worker_.joinable()) return;
+  ForgetParentWorkerLocked();
+  if (!worker_.Started()) return;
   {
     std::lock_guard<std::mutex> work(workMutex_);
     stopping_ = true;
   }
   workAvailable_.notify_all();
-  worker_.join();
+  worker_.Join();
   std::lock_guard<std::mutex> work(workMutex_);
   stopping_ = false;
 }

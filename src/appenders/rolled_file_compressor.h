@@ -9,11 +9,11 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "base/result_code.h"
 #include "base/text.h"
+#include "platform/thread.h"
 
 namespace zun {
 
@@ -81,13 +81,17 @@ class RolledFileCompressor {
   void CollectLocked(std::uint32_t waitMs);
   void StartRequestLocked(WStringView path);
   void StopWorkerLocked();
+  // In a child after fork the parent's worker and its requests are not
+  // there: drops them, so that nothing waits for them.
+  void ForgetParentWorkerLocked();
   void RunWorker();
 
   FileCompressionOps& ops_;
 
   mutable std::mutex lock_;                        // the compressor's lock
   std::vector<std::unique_ptr<Request>> pending_;  // guarded by lock_
-  std::thread worker_;                             // started and joined under lock_
+  LibraryThread worker_;                           // started and joined under lock_
+  std::uint32_t workerProcess_ = 0;                // the process that started it
 
   std::mutex workMutex_;
   std::condition_variable workAvailable_;

@@ -175,12 +175,11 @@ ResultCode RollingFileAppender::RollFiles(WString* rolled) noexcept {
       return rc;
     }
     const ResultCode moved = MoveFileNoReplace(path, first);
-    // The new log always starts empty, even when its old content cannot be
-    // kept.
-    const ResultCode rc = Succeeded(moved) ? moved : DeleteFile(path);
-    EndRoll(/*renamed=*/true);
+    // A log that cannot be moved keeps its lines and grows on; the roll is
+    // tried again at the next size check.
+    EndRoll(/*renamed=*/Succeeded(moved));
     if (Succeeded(moved)) *rolled = std::move(first);
-    return rc;
+    return moved;
   } catch (const std::bad_alloc&) {
     return RC_OUT_OF_MEMORY;
   }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/file_calls.h"
 #include "platform/paths.h"
 
 namespace zun {
@@ -22,11 +23,11 @@ ResultCode ChangeWatch::Open(WStringView folder) noexcept {
   std::string native;
   ResultCode rc = ToNativePath(folder, &native);
   if (Failed(rc)) return rc;
-  const int fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  const int fd = Files().inotifyInit1(IN_CLOEXEC | IN_NONBLOCK);
   if (fd < 0) return ResultFromErrno(errno);
-  if (inotify_add_watch(fd, native.c_str(), kChanges) < 0) {
+  if (Files().inotifyAddWatch(fd, native.c_str(), kChanges) < 0) {
     rc = ResultFromErrno(errno);
-    ::close(fd);
+    Files().close(fd);
     return rc;
   }
   fd_ = fd;
@@ -35,7 +36,7 @@ ResultCode ChangeWatch::Open(WStringView folder) noexcept {
 
 void ChangeWatch::Close() noexcept {
   if (fd_ < 0) return;
-  ::close(fd_);
+  Files().close(fd_);
   fd_ = -1;
 }
 
@@ -45,7 +46,7 @@ bool ChangeWatch::Consume() noexcept {
   bool any = false;
   bool gone = false;
   for (;;) {
-    const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    const ssize_t n = Files().read(fd_, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     any = true;

@@ -53,7 +53,7 @@ ResultCode DirectoryListing::Open(WStringView folder, WStringView pattern, std::
     return RC_OUT_OF_MEMORY;
   }
   const int fd = OpenDescriptor(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+  DIR* dir = fd >= 0 ? Files().fdopendir(fd) : nullptr;
   if (dir == nullptr) {
     const int error = errno;
     if (fd >= 0) Files().close(fd);
@@ -68,7 +68,7 @@ ResultCode DirectoryListing::Open(WStringView folder, WStringView pattern, std::
 }
 
 void DirectoryListing::Close() {
-  if (dir_ != nullptr) closedir(static_cast<DIR*>(dir_));
+  if (dir_ != nullptr) Files().closedir(static_cast<DIR*>(dir_));
   dir_ = nullptr;
   hasCurrent_ = false;
   started_ = false;
@@ -96,7 +96,7 @@ ResultCode DirectoryListing::Advance() {
   const int dirFd = dirfd(dir);
   for (;;) {
     errno = 0;
-    const dirent* entry = readdir(dir);
+    const dirent* entry = Files().readdir(dir);
     if (entry == nullptr) {
       if (errno != 0) return ResultFromErrno(errno);
       atEnd_ = true;
@@ -166,7 +166,7 @@ ResultCode DirectoryListing::Advance() {
 
 ResultCode DirectoryListing::RemoveCurrent() {
   if (dir_ == nullptr || !hasCurrent_) return RC_INVALID_HANDLE;
-  if (unlink(entryPath_.c_str()) != 0) return ResultFromErrno(errno);
+  if (Files().unlink(entryPath_.c_str()) != 0) return ResultFromErrno(errno);
   return RC_OK;
 }
 

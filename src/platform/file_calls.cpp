@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,9 +20,45 @@ int RealRenameNoReplace(const char* from, const char* to) {
   return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
 }
 
+int RealFcntlLock(int fd, int command, struct flock* lock) { return ::fcntl(fd, command, lock); }
+int RealEventfd(unsigned initial, int flags) { return ::eventfd(initial, flags); }
+int RealThreadCreate(pthread_t* thread, void* (*body)(void*), void* context) {
+  return ::pthread_create(thread, nullptr, body, context);
+}
+int RealReserveMemory(size_t) { return 0; }
+
 const FileCalls kRealCalls = {
-    RealOpen,    ::close,     ::write, ::pwrite, ::pread, ::fstat,  ::stat,  RealFcntl,           ::lseek,
-    ::ftruncate, ::fdatasync, ::mkdir, ::rmdir,  ::link,  ::unlink, ::chmod, RealRenameNoReplace,
+    RealOpen,
+    ::close,
+    ::write,
+    ::pwrite,
+    ::pread,
+    ::fstat,
+    ::stat,
+    RealFcntl,
+    ::lseek,
+    ::ftruncate,
+    ::fdatasync,
+    ::mkdir,
+    ::rmdir,
+    ::link,
+    ::unlink,
+    ::chmod,
+    RealRenameNoReplace,
+    ::fsync,
+    RealFcntlLock,
+    ::mmap,
+    ::munmap,
+    ::fdopendir,
+    ::readdir,
+    ::closedir,
+    ::inotify_init1,
+    ::inotify_add_watch,
+    ::read,
+    ::rename,
+    RealEventfd,
+    RealThreadCreate,
+    RealReserveMemory,
 };
 
 std::atomic<const FileCalls*> gCalls{&kRealCalls};
@@ -46,6 +85,10 @@ int OpenDescriptor(const char* path, int flags, mode_t mode) noexcept {
   calls.close(fd);
   errno = error;
   return raised;
+}
+
+ResultCode ReserveRecordMemory(size_t bytes) noexcept {
+  return Files().reserveMemory(bytes) == 0 ? RC_OK : RC_OUT_OF_MEMORY;
 }
 
 }  // namespace zun

@@ -4,8 +4,14 @@
 // replacement can fail any call the way a real system does (EIO from close,
 // a short write, ENOSPC, a name that another process takes first) and then
 // check that nothing was lost or damaged. Slots are only ever appended.
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdint.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+
+#include "base/result_code.h"
 
 namespace zun {
 
@@ -32,6 +38,28 @@ struct FileCalls {
   // Gives `from` the name `to` unless `to` exists (EEXIST then):
   // renameat2(RENAME_NOREPLACE).
   int (*renameNoReplace)(const char* from, const char* to);
+  int (*fsync)(int fd);
+  // Commands whose argument is a lock: F_OFD_SETLK, F_OFD_SETLKW, F_OFD_GETLK.
+  int (*fcntlLock)(int fd, int command, struct flock* lock);
+  void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
+  int (*munmap)(void* address, size_t length);
+  // Folder listings: takes over `fd` on success.
+  DIR* (*fdopendir)(int fd);
+  // Null with errno 0 at the end of the listing.
+  struct dirent* (*readdir)(DIR* dir);
+  int (*closedir)(DIR* dir);
+  int (*inotifyInit1)(int flags);
+  int (*inotifyAddWatch)(int fd, const char* path, uint32_t mask);
+  ssize_t (*read)(int fd, void* buffer, size_t length);
+  // Replaces `to` when it exists.
+  int (*rename)(const char* from, const char* to);
+  int (*eventfd)(unsigned initial, int flags);
+  // Returns the error number itself, as pthread_create does.
+  int (*threadCreate)(pthread_t* thread, void* (*body)(void*), void* context);
+  // Asked before the texts of a record are allocated: 0 when `bytes` more
+  // may be taken, else -1 with errno ENOMEM. The real call only says yes;
+  // a replacement makes a log call meet an exhausted heap.
+  int (*reserveMemory)(size_t bytes);
 };
 
 // The table in use. Every platform service that touches files calls through
@@ -48,5 +76,8 @@ void SetFileCalls(const FileCalls* calls) noexcept;
 // above: a host that closed its standard streams must not find a log file
 // behind descriptor 1 or 2. -1 with errno on failure.
 int OpenDescriptor(const char* path, int flags, mode_t mode = 0) noexcept;
+
+// RC_OUT_OF_MEMORY when the table refuses `bytes` more for a record.
+ResultCode ReserveRecordMemory(size_t bytes) noexcept;
 
 }  // namespace zun

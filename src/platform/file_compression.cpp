@@ -27,7 +27,7 @@ class FileDescriptor {
   ~FileDescriptor() {
     if (fd_ >= 0) {
       const int saved = errno;
-      close(fd_);
+      Files().close(fd_);
       errno = saved;
     }
   }
@@ -54,7 +54,7 @@ ResultCode OpenRegularFile(WStringView path, int access, int* fd) {
   if (opened < 0) return ResultFromErrno(errno);
   FileDescriptor file(opened);
   struct stat status;
-  if (fstat(opened, &status) != 0) return ResultFromErrno(errno);
+  if (Files().fstat(opened, &status) != 0) return ResultFromErrno(errno);
   if (!S_ISREG(status.st_mode)) return RC_NOT_SUPPORTED;
   *fd = file.Release();
   return 0;

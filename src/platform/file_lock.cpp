@@ -39,7 +39,7 @@ ResultCode FileLock::Open(WStringView path) noexcept {
     sized = rc == 0;
   }
   if (sized && S_ISREG(info.st_mode)) {
-    void* map = mmap(nullptr, kSharedBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* map = Files().mmap(nullptr, kSharedBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (map != MAP_FAILED) shared_ = map;
   }
   fd_ = fd;
@@ -53,7 +53,7 @@ ResultCode FileLock::SetLock(short type) noexcept {
   lock.l_whence = SEEK_SET;
   lock.l_start = 0;
   lock.l_len = 0;  // the whole file, however long it grows
-  while (fcntl(fd_, F_OFD_SETLK, &lock) != 0) {
+  while (Files().fcntlLock(fd_, F_OFD_SETLK, &lock) != 0) {
     switch (errno) {
       case EINTR:
         continue;
@@ -83,7 +83,7 @@ ResultCode FileLock::Unlock() noexcept {
 }
 
 void FileLock::Close() noexcept {
-  if (shared_ != nullptr) munmap(shared_, kSharedBytes);
+  if (shared_ != nullptr) Files().munmap(shared_, kSharedBytes);
   shared_ = nullptr;
   // Closing the only descriptor of the description releases its lock.
   if (fd_ >= 0) Files().close(fd_);

@@ -45,7 +45,7 @@ bool CopyFile(int in, int out) {
     if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
     char buffer[65536];
     for (;;) {
-      const ssize_t got = read(in, buffer, sizeof buffer);
+      const ssize_t got = Files().read(in, buffer, sizeof buffer);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) return false;
       if (got == 0) break;
@@ -87,7 +87,7 @@ int ReplacePlaceholder(const char* from, const char* to) {
   const int placeholder = OpenDescriptor(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (placeholder < 0) return -1;
   Files().close(placeholder);
-  if (rename(from, to) == 0) return 0;
+  if (Files().rename(from, to) == 0) return 0;
   const int error = errno;
   Files().unlink(to);
   errno = error;

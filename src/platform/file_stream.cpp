@@ -48,7 +48,7 @@ class FileView : public StreamView {
   }
   ~FileView() override {
     if (!readOnly_) Flush();
-    munmap(base_, static_cast<std::size_t>(mappedLength_));
+    Files().munmap(base_, static_cast<std::size_t>(mappedLength_));
     --stream_->liveViews_;
   }
   FileView(const FileView&) = delete;
@@ -150,7 +150,7 @@ ResultCode FileStream::Open(WStringView path, OpenKind kind, std::uint32_t acces
 
   struct stat info;
   int error = 0;
-  if (fstat(fd, &info) != 0) {
+  if (Files().fstat(fd, &info) != 0) {
     error = errno;
   } else if (S_ISDIR(info.st_mode)) {
     error = EISDIR;
@@ -167,8 +167,8 @@ ResultCode FileStream::Open(WStringView path, OpenKind kind, std::uint32_t acces
     deleteInode_ = info.st_ino;
   }
   if (error != 0) {
-    if (created) unlink(native.c_str());
-    ::close(fd);
+    if (created) Files().unlink(native.c_str());
+    Files().close(fd);
     deletePath_.clear();
     return ResultFromErrno(error);
   }
@@ -195,14 +195,14 @@ void FileStream::Close() {
   if (fd_ < 0) return;
   if (!deletePath_.empty()) {
     struct stat info;
-    if (stat(deletePath_.c_str(), &info) == 0 && info.st_dev == deleteDevice_ &&
+    if (Files().stat(deletePath_.c_str(), &info) == 0 && info.st_dev == deleteDevice_ &&
         info.st_ino == deleteInode_) {
-      unlink(deletePath_.c_str());
+      Files().unlink(deletePath_.c_str());
     }
     deletePath_.clear();
   }
   // close() is not retried on EINTR: Linux releases the descriptor anyway.
-  ::close(fd_);
+  Files().close(fd_);
   fd_ = -1;
   access_ = 0;
   options_ = 0;
@@ -237,7 +237,7 @@ ResultCode FileStream::GetSize(std::uint64_t* size) {
     return RC_OK;
   }
   struct stat info;
-  if (fstat(fd_, &info) != 0) return ResultFromErrno(errno);
+  if (Files().fstat(fd_, &info) != 0) return ResultFromErrno(errno);
   *size = static_cast<std::uint64_t>(info.st_size);
   if (sizeCacheAllowed_) {
     cachedSize_ = *size;
@@ -254,12 +254,12 @@ ResultCode FileStream::SetSize(std::uint64_t size) {
   if ((access_ & kAccessWrite) == 0) return RC_ACCESS_DENIED;
   if (liveViews_ > 0) {
     struct stat info;
-    if (fstat(fd_, &info) != 0) return ResultFromErrno(errno);
+    if (Files().fstat(fd_, &info) != 0) return ResultFromErrno(errno);
     if (size < static_cast<std::uint64_t>(info.st_size)) return RC_INVALID_OPERATION;
   }
   int result;
   do {
-    result = ftruncate(fd_, static_cast<off_t>(size));
+    result = Files().ftruncate(fd_, static_cast<off_t>(size));
   } while (result != 0 && errno == EINTR);
   if (result != 0) return ResultFromErrno(errno);
   if (sizeCacheAllowed_) {
@@ -281,7 +281,7 @@ ResultCode FileStream::ReadAt(std::uint64_t offset, void* buffer, std::uint32_t 
   // A regular file returns short counts only at its end or on a signal;
   // keep reading until one of the two is certain.
   while (got < length) {
-    const ssize_t n = pread(fd_, bytes + got, length - got, static_cast<off_t>(offset + got));
+    const ssize_t n = Files().pread(fd_, bytes + got, length - got, static_cast<off_t>(offset + got));
     if (n < 0) {
       if (errno == EINTR) continue;
       const int error = errno;
@@ -309,7 +309,8 @@ ResultCode FileStream::WriteAt(std::uint64_t offset, const void* buffer, std::ui
   std::uint32_t written = 0;
   ResultCode rc = RC_OK;
   while (written < length) {
-    const ssize_t n = pwrite(fd_, bytes + written, length - written, static_cast<off_t>(offset + written));
+    const ssize_t n =
+        Files().pwrite(fd_, bytes + written, length - written, static_cast<off_t>(offset + written));
     if (n < 0) {
       if (errno == EINTR) continue;
       rc = ResultFromErrno(errno);
@@ -349,13 +350,13 @@ ResultCode FileStream::MapView(std::uint64_t offset, std::uint64_t length, bool 
   const std::uint64_t mappedLength = delta + length;
   if (mappedLength > std::numeric_limits<std::size_t>::max()) return RC_OUT_OF_MEMORY;
   const int protection = readWrite ? (PROT_READ | PROT_WRITE) : PROT_READ;
-  void* base = mmap(nullptr, static_cast<std::size_t>(mappedLength), protection, MAP_SHARED, fd_,
-                    static_cast<off_t>(mappedOffset));
+  void* base = Files().mmap(nullptr, static_cast<std::size_t>(mappedLength), protection, MAP_SHARED, fd_,
+                            static_cast<off_t>(mappedOffset));
   if (base == MAP_FAILED) return ResultFromErrno(errno);
   auto* made = new (std::nothrow)
       FileView(this, static_cast<std::uint8_t*>(base), mappedLength, delta, length, !readWrite);
   if (made == nullptr) {
-    munmap(base, static_cast<std::size_t>(mappedLength));
+    Files().munmap(base, static_cast<std::size_t>(mappedLength));
     return RC_OUT_OF_MEMORY;
   }
   view->reset(made);

@@ -3,14 +3,13 @@
 #include <sched.h>
 #include <signal.h>
 
-#include <atomic>
 #include <new>
+
+#include "platform/file_calls.h"
 
 namespace zun {
 
 namespace {
-
-constinit std::atomic<ResultCode> gStartFailure{RC_OK};
 
 struct StartBlock {
   void (*body)(void*);
@@ -28,15 +27,13 @@ void* RunBody(void* raw) {
 
 ResultCode LibraryThread::Start(void (*body)(void*), void* context) noexcept {
   if (started_) return RC_INVALID_OPERATION;
-  const ResultCode failure = gStartFailure.load(std::memory_order_acquire);
-  if (failure != RC_OK) return failure;
   auto* block = new (std::nothrow) StartBlock{body, context};
   if (block == nullptr) return RC_OUT_OF_MEMORY;
   // The new thread inherits the mask in force while it is made.
   sigset_t all, old;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &old);
-  const int error = pthread_create(&thread_, nullptr, RunBody, block);
+  const int error = Files().threadCreate(&thread_, RunBody, block);
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   if (error != 0) {
     delete block;
@@ -53,7 +50,5 @@ void LibraryThread::Join() noexcept {
 }
 
 void YieldThread() noexcept { sched_yield(); }
-
-void SetThreadStartFailure(ResultCode rc) noexcept { gStartFailure.store(rc, std::memory_order_release); }
 
 }  // namespace zun

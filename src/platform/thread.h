@@ -16,8 +16,7 @@ class LibraryThread {
 
   // Runs body(context) on a new thread with every signal blocked, so the
   // host's handlers keep running on the host's threads. The converted errno
-  // when the thread cannot be made (or the code set by
-  // SetThreadStartFailure).
+  // when the thread cannot be made.
   ResultCode Start(void (*body)(void*), void* context) noexcept;
   // Waits without limit for the thread to end. Nothing to do when none runs.
   void Join() noexcept;
@@ -33,9 +32,5 @@ class LibraryThread {
 
 // Gives the processor to another thread that is ready to run.
 void YieldThread() noexcept;
-
-// Test seam: every later Start fails with `rc` without making a thread; 0
-// restores real starts.
-void SetThreadStartFailure(ResultCode rc) noexcept;
 
 }  // namespace zun

@@ -8,11 +8,13 @@
 #include <new>
 #include <vector>
 
+#include "platform/file_calls.h"
+
 namespace zun {
 
 ResultCode WakeEvent::Create() noexcept {
   Close();
-  const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  const int fd = Files().eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (fd < 0) return ResultFromErrno(errno);
   fd_ = fd;
   return RC_OK;
@@ -20,7 +22,7 @@ ResultCode WakeEvent::Create() noexcept {
 
 void WakeEvent::Close() noexcept {
   if (fd_ < 0) return;
-  ::close(fd_);
+  Files().close(fd_);
   fd_ = -1;
 }
 

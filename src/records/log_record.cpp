@@ -5,6 +5,7 @@
 
 #include "base/lasting.h"
 
+#include "platform/file_calls.h"
 #include "platform/names.h"
 #include "platform/process_info.h"
 #include "records/typed_arguments.h"
@@ -139,6 +140,7 @@ void AppendSigned32(std::uint32_t value, WString& out) {
 
 ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
                        const LogCall& call, va_list* args, LogRecord* out) {
+  if (const ResultCode rc = ReserveRecordMemory(sizeof(LogRecord)); Failed(rc)) return rc;
   try {
     FillFromCall(loggerName, flags, keyRecordLine, call, out);
     return ComposeFromList(call, flags, args, out->message);
@@ -149,6 +151,7 @@ ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const Shared
 
 ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
                        const LogCall& call, ZunArgumentSource* args, LogRecord* out) {
+  if (const ResultCode rc = ReserveRecordMemory(sizeof(LogRecord)); Failed(rc)) return rc;
   try {
     FillFromCall(loggerName, flags, keyRecordLine, call, out);
     return ComposeFromSource(call, flags, args, out->message);
@@ -159,6 +162,7 @@ ResultCode BuildRecord(WStringView loggerName, std::uint32_t flags, const Shared
 
 ResultCode BuildRecordFromView(WStringView loggerName, std::uint32_t flags, const SharedText& keyRecordLine,
                                const ZunLogRecordView& view, LogRecord* out) {
+  if (const ResultCode rc = ReserveRecordMemory(sizeof(LogRecord)); Failed(rc)) return rc;
   try {
     out->loggerName.assign(UpToZero(loggerName));
     out->flags = flags;

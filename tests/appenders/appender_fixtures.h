@@ -405,21 +405,13 @@ class LoggerFilesTest : public TempDirTest {
       AddFileAppender(loggers[1], file);
     }
     const std::u16string padding(3000, u'x');
-    std::barrier start(8);
-    std::vector<std::thread> threads;
-    for (unsigned t = 0; t < 8; ++t) {
-      threads.emplace_back([&, t] {
-        start.arrive_and_wait();
-        for (unsigned n = 0; n < lines; ++n) {
-          EXPECT_RC(RC_OK, LogFormat(loggers[t % 2], ZUN_SEVERITY_INFO, 0, u"%s%s",
-                                     AppendLineText(t, n).c_str(), n % 97 == 0 ? padding.c_str() : u""));
-          if (n % 1000 == 999) {
-            EXPECT_RC(RC_OK, LoggerTree::FlushTree(loggers[t % 2]));
-          }
-        }
-      });
-    }
-    for (std::thread& thread : threads) thread.join();
+    RunThreads(8, [&](unsigned t) {
+      for (unsigned n = 0; n < lines; ++n) {
+        EXPECT_RC(RC_OK, LogFormat(loggers[t % 2], ZUN_SEVERITY_INFO, 0, u"%s%s",
+                                   AppendLineText(t, n).c_str(), n % 97 == 0 ? padding.c_str() : u""));
+        if (n % 1000 == 999) EXPECT_RC(RC_OK, LoggerTree::FlushTree(loggers[t % 2]));
+      }
+    });
     AppendWriters writers;
     for (unsigned t = 0; t < 8; ++t) writers[t] = lines;
     std::vector<std::string> messages;

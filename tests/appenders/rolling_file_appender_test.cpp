@@ -31,7 +31,8 @@ class RollingFileAppenderTest : public test::TempDirTest {
 
 TEST_F(RollingFileAppenderTest, TheLineThatPassesTheLimitEndsTheLogWithItsFooter) {
   auto layout = MakeLayout(u"Format = %msg\nHeader = h\nFooter = f\n");
-  auto appender = Make(u"Size = 100\n", layout.get());
+  // The header and the first line (63 bytes after the mark) reach the limit, not past it.
+  auto appender = Make(u"Size = 63\n", layout.get());
   const WString line(58, u'x');  // 60 bytes with CR LF
   ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"1" + line.substr(1))));
   EXPECT_FALSE(fs::exists(PathOf("common.log.1")));
@@ -60,14 +61,8 @@ TEST_F(RollingFileAppenderTest, BackupsBeyondTheCountGoAndTheNewestIsOne) {
       ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, WString(1, char16_t(n)))));
     EXPECT_EQ(c.names, Names());
     if (c.names.size() > 1) {
-      EXPECT_EQ(
-          "\xEF\xBB\xBF"
-          "5\r\n",
-          ReadFileBytes(PathOf("common.log.1")));
-      EXPECT_EQ(
-          "\xEF\xBB\xBF"
-          "3\r\n",
-          ReadFileBytes(PathOf("common.log.3")));
+      EXPECT_EQ(std::vector<std::string>{"5"}, test::ReadLogLines(PathOf("common.log.1")));
+      EXPECT_EQ(std::vector<std::string>{"3"}, test::ReadLogLines(PathOf("common.log.3")));
     }
     appender.reset();
     for (const std::string& name : c.names) fs::remove(PathOf(name));
@@ -173,21 +168,17 @@ TEST_F(RollingFileAppenderTest, AWriterMovesToTheNewLogBeforeItsNextLine) {
 int gWrites = 0, gOtherCalls = 0;
 test::FileCallsOverride CountingCalls() {
   test::FileCallsOverride counting;
-  counting.calls.write = [](int fd, const void* buffer, size_t length) {
-    ++gWrites;
-    return RealFileCalls().write(fd, buffer, length);
+  counting.calls.write = [](int fd, const void* data, size_t n) {
+    return ++gWrites, RealFileCalls().write(fd, data, n);
   };
   counting.calls.fstat = [](int fd, struct stat* out) {
-    ++gOtherCalls;
-    return RealFileCalls().fstat(fd, out);
+    return ++gOtherCalls, RealFileCalls().fstat(fd, out);
   };
   counting.calls.stat = [](const char* path, struct stat* out) {
-    ++gOtherCalls;
-    return RealFileCalls().stat(path, out);
+    return ++gOtherCalls, RealFileCalls().stat(path, out);
   };
   counting.calls.open = [](const char* path, int flags, mode_t mode) {
-    ++gOtherCalls;
-    return RealFileCalls().open(path, flags, mode);
+    return ++gOtherCalls, RealFileCalls().open(path, flags, mode);
   };
   return counting;
 }
@@ -226,17 +217,10 @@ TEST_F(RollingFileAppenderTest, ThreadsOfOneProcessShareALogThroughTwoAppenders)
   std::unique_ptr<RollingFileAppender> appenders[2] = {Make(u"Size = 16384\nFilesCount = 100\n"),
                                                        Make(u"Size = 16384\nFilesCount = 100\n")};
   constexpr unsigned kLines = 2000;
-  std::barrier start(4);
-  std::vector<std::thread> threads;
-  for (unsigned t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      for (unsigned n = 0; n < kLines; ++n) {
-        EXPECT_RC(RC_OK, appenders[t % 2]->Append(MakeRecord(kSeverityInfo, test::AppendLineText(t, n))));
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  test::RunThreads(4, [&](unsigned t) {
+    for (unsigned n = 0; n < kLines; ++n)
+      EXPECT_RC(RC_OK, appenders[t % 2]->Append(MakeRecord(kSeverityInfo, test::AppendLineText(t, n))));
+  });
   for (auto& appender : appenders) appender->Close();
   test::ExpectEveryLineOnce(test::ReadRolledLines(Dir()),
                             {{0, kLines}, {1, kLines}, {2, kLines}, {3, kLines}});

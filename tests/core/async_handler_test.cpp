@@ -143,9 +143,12 @@ TEST_F(AsyncTest, QueuedRecordsWaitForFlushOrStopWhenNoWorkerStarts) {
   WithFile(u"parent", "parent.log");
   WithFile(u"parent.child", "blocked.log");
   std::filesystem::create_directory(PathOf("blocked.log"));
-  SetThreadStartFailure(RC_OUT_OF_MEMORY);
-  EXPECT_RC(RC_OUT_OF_MEMORY, system_.StartAsyncWorker());
-  SetThreadStartFailure(RC_OK);
+  {
+    test::FileCallsOverride override;
+    override.calls.threadCreate = [](pthread_t*, void* (*)(void*), void*) { return ENOMEM; };
+    override.Install();
+    EXPECT_RC(RC_OUT_OF_MEMORY, system_.StartAsyncWorker());
+  }
   ASSERT_TRUE(system_.Handler().IsRunning());
 
   for (const char16_t* message : {u"one", u"two"}) ASSERT_RC(RC_OK, Log(logger, message));

@@ -1,0 +1,115 @@
+// Writer processes of one rolled log killed at random moments (inside a
+// write, a roll under the lock, a day roll's temporary file): the others go
+// on, every line a killed writer wrote before its last one is there, every
+// file has its mark, and a writer started afterwards goes on in the same log.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+
+#include "appenders/appender_fixtures.h"
+
+namespace zun::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+pid_t StartHost(const fs::path& log, unsigned writer, unsigned lines, const std::vector<std::string>& keys,
+                const std::vector<std::string>& env) {
+  std::vector<std::string> args = {HostProgram("append_host"), log.string(), std::to_string(writer),
+                                   std::to_string(lines),      "1",          "100"};
+  args.insert(args.end(), keys.begin(), keys.end());
+  std::vector<std::string> environment = env;
+  for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
+  std::vector<char*> argv, envp;
+  for (auto& arg : args) argv.push_back(arg.data());
+  for (auto& entry : environment) envp.push_back(entry.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int never = open("/dev/null", O_RDONLY);  // start at once
+    if (dup2(never, 100) < 0) _exit(126);
+    execve(args[0].c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Every line of every file of the log's family, each file checked for its
+// mark.
+std::vector<std::string> FamilyLines(const fs::path& folder, const std::string& family, int* temporaries) {
+  std::vector<std::string> lines;
+  *temporaries = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("zun-") && name.ends_with(".tmp")) ++*temporaries;
+    if (!name.starts_with(family + ".") || name.ends_with(".lock")) continue;
+    const std::vector<std::string> more = ReadLogLines(entry.path());
+    lines.insert(lines.end(), more.begin(), more.end());
+  }
+  return lines;
+}
+
+struct CrashCase {
+  const char* name;
+  std::vector<std::string> keys;
+  std::vector<std::string> env;
+};
+
+class CrashTest : public TempDirTest {};
+
+TEST_F(CrashTest, KilledWritersLoseNoLineOfTheOthersAndTheLogGoesOn) {
+  constexpr unsigned kWriters = 6, kLines = 3000;
+  // The day-rolled log's clock runs 100000 times as fast: a day in under a
+  // second.
+  const std::string clock =
+      "ZUNLOGX_TEST_CLOCK=" + std::to_string(kFileTimeUnixEpoch + 20000ull * 86400 * 10000000) + " " +
+      std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + " 100000";
+  const CrashCase cases[] = {
+      {"sized", {"AppenderType=RollingFile", "Size=16384", "FilesCount=300"}, {}},
+      {"daily", {"AppenderType=RollingDateFile", "DaysCount=100000"}, {clock}},
+  };
+  std::mt19937 random(20261205);
+  for (const CrashCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path log = PathOf(std::string(c.name) + ".log");
+    std::vector<pid_t> pids;
+    // Half of them die, each at its own random moment while all write; they
+    // have lines enough never to finish first.
+    const auto linesOf = [](unsigned w) { return w % 2 == 0 ? 100 * kLines : kLines; };
+    for (unsigned w = 0; w < kWriters; ++w)
+      pids.push_back(StartHost(log, 1000 + w, linesOf(w), c.keys, c.env));
+    std::set<unsigned> killed;
+    for (unsigned w = 0; w < kWriters; w += 2) {
+      usleep(std::uniform_int_distribution<unsigned>(2000, 40000)(random));
+      kill(pids[w], SIGKILL);
+      killed.insert(1000 + w);
+    }
+    AppendWriters writers;
+    for (unsigned w = 0; w < kWriters; ++w) {
+      int status = 0;
+      ASSERT_EQ(pids[w], waitpid(pids[w], &status, 0));
+      writers[1000 + w] = linesOf(w);
+      const bool died = killed.count(1000 + w) != 0;
+      EXPECT_TRUE(died ? WIFSIGNALED(status) : ExitedWell(status)) << "writer " << w << " status " << status;
+    }
+    // A writer started afterwards finds the log as the killed ones left it.
+    const pid_t late = StartHost(log, 2000, 200, c.keys, c.env);
+    int status = 0;
+    ASSERT_EQ(late, waitpid(late, &status, 0));
+    EXPECT_TRUE(ExitedWell(status)) << "late writer status " << status;
+    writers[2000] = 200;
+    int temporaries = 0;
+    ExpectEveryLineOnce(FamilyLines(Dir(), c.name, &temporaries), writers, {}, killed);
+    // Only a writer killed between creating a new day's file and naming it
+    // leaves its temporary file.
+    EXPECT_LE(temporaries, static_cast<int>(killed.size()));
+    EXPECT_TRUE(fs::exists(log));
+  }
+}
+
+}  // namespace
+}  // namespace zun::test
