@@ -81,34 +81,28 @@ bool LogFile::Defer(WStringView text, DeferredLine* line) noexcept {
     slotsInUse_.store(0, std::memory_order_relaxed);
     slotsProcess_ = process;
   }
-  for (;;) {
-    const std::uint32_t inUse = slotsInUse_.load(std::memory_order_acquire);
-    const std::uint32_t unusable = inUse | slotsLost_.load(std::memory_order_acquire);
-    std::uint32_t slot = 0;
-    while (slot < slotCount_ && (unusable & (1u << slot)) != 0) ++slot;
-    if (slot == slotCount_ && slotCount_ < kWriteSlots) {
-      if (Failed(OpenLogFileAgain(handle_, &slotFds_[slot]))) {
-        if (slotCount_ == 0) {
-          slotsUnavailable_ = true;
-          return false;
-        }
-      } else {
-        ++slotCount_;
-      }
+  // Never waits for a description: the caller may hold one of another file
+  // already, and Close waits for those under the appender's lock.
+  const std::uint32_t unusable =
+      slotsInUse_.load(std::memory_order_acquire) | slotsLost_.load(std::memory_order_acquire);
+  std::uint32_t slot = 0;
+  while (slot < slotCount_ && (unusable & (1u << slot)) != 0) ++slot;
+  if (slot == slotCount_) {
+    if (slotCount_ == kWriteSlots) return false;
+    if (Failed(OpenLogFileAgain(handle_, &slotFds_[slot]))) {
+      slotsUnavailable_ = slotCount_ == 0;
+      return false;
     }
-    if (slot < slotCount_) {
-      // Only the lock holder sets bits; writers clear their own.
-      slotsInUse_.fetch_or(1u << slot, std::memory_order_acquire);
-      line->file = this;
-      line->fd = slotFds_[slot];
-      line->slot = slot;
-      line->size = bytes_.size();
-      std::memcpy(line->bytes, bytes_.data(), bytes_.size());
-      return true;
-    }
-    if (unusable == (1u << slotCount_) - 1 && inUse == 0) return false;  // every description lost
-    slotsInUse_.wait(inUse, std::memory_order_acquire);
+    ++slotCount_;
   }
+  // Only the lock holder sets bits; writers clear their own.
+  slotsInUse_.fetch_or(1u << slot, std::memory_order_acquire);
+  line->file = this;
+  line->fd = slotFds_[slot];
+  line->slot = slot;
+  line->size = bytes_.size();
+  std::memcpy(line->bytes, bytes_.data(), bytes_.size());
+  return true;
 }
 
 ResultCode LogFile::WriteDeferred(DeferredLine& line) noexcept {

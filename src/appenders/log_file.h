@@ -76,10 +76,10 @@ class LogFile {
 
   // Under the lock, instead of Write: encodes the line as Write would and,
   // when it may go out after the lock is released, leaves it in `line` with
-  // a description of the file held for it (waiting while every description
-  // is in use). False, and nothing held, for a line Write must write: a file
-  // that is not open, not a regular file, in UTF-16 or under a file size
-  // limit, and a line longer than DeferredLine::kCapacity.
+  // a description of the file held for it. False, and nothing held, for a
+  // line Write must write: a file that is not open, not a regular file, in
+  // UTF-16 or under a file size limit, a line longer than
+  // DeferredLine::kCapacity, and while every description is in use.
   bool Defer(WStringView text, DeferredLine* line) noexcept;
   // Without the lock, once for each line Defer left: appends it as Write
   // would, through the description held for it, which only this write uses,

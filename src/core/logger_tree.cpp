@@ -179,25 +179,28 @@ ResultCode LoggerTree::WriteToAppenders(Logger* logger, const LogRecord& record)
     std::size_t deferred = 0;
     std::size_t failedAppender = SIZE_MAX;
     ResultCode firstFailure = RC_OK;
+    auto note = [&](std::size_t appender, ResultCode rc) {
+      if (Failed(rc) && appender < failedAppender) failedAppender = appender, firstFailure = AsWarning(rc);
+    };
+    auto writeDeferred = [&] {
+      for (std::size_t k = 0; k < deferred; ++k) note(lineAppender[k], LogFile::WriteDeferred(lines[k]));
+      deferred = 0;
+    };
     {
       std::lock_guard<std::mutex> guard(at->lock_);
-      for (std::size_t i = 0; i < at->appenders_.size(); ++i) {
-        Appender* appender = at->appenders_[i];
-        ResultCode rc;
-        if (deferred < kDeferredLines) {
-          rc = appender->AppendDeferring(record, &lines[deferred]);
-          if (lines[deferred].file != nullptr) lineAppender[deferred++] = i;
-        } else {
-          rc = appender->Append(record);
+      const std::vector<Appender*>& appenders = at->appenders_;
+      for (std::size_t i = 0; i < appenders.size(); ++i) {
+        // An appender named twice would wait, in its close, for this very
+        // thread's line: that line goes out first.
+        for (std::size_t k = 0; k < deferred; ++k) {
+          if (appenders[lineAppender[k]] == appenders[i]) writeDeferred();
         }
-        if (Failed(rc) && failedAppender == SIZE_MAX) failedAppender = i, firstFailure = AsWarning(rc);
+        if (deferred == kDeferredLines) writeDeferred();
+        note(i, appenders[i]->AppendDeferring(record, &lines[deferred]));
+        if (lines[deferred].file != nullptr) lineAppender[deferred++] = i;
       }
     }
-    for (std::size_t k = 0; k < deferred; ++k) {
-      const ResultCode rc = LogFile::WriteDeferred(lines[k]);
-      if (Failed(rc) && lineAppender[k] < failedAppender)
-        failedAppender = lineAppender[k], firstFailure = AsWarning(rc);
-    }
+    writeDeferred();
     if (firstFailure != RC_OK) return firstFailure;
     if (!at->IsAdditive()) break;
   }
