@@ -4,8 +4,11 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <optional>
+#include <thread>
 
 #include "appenders/appender_factory.h"
 #include "appenders/appender_fixtures.h"
@@ -400,6 +403,52 @@ TEST_F(FileAppenderTest, NewFileAppearsWithItsMarkWhileOthersAppend) {
 // action of SIGXFSZ (ending the process) writes numbered records until one
 // fails, tries once more, then lifts the limit and writes one more. Only
 // whole records, blanks in place of a cut one, and that last may be on disk.
+// The first write of this process after gHold is set waits until it is
+// cleared; gHeld counts the writes seen meanwhile.
+std::atomic<bool> gHold{false};
+std::atomic<int> gHeld{0};
+pid_t gHoldingProcess = 0;
+ssize_t HeldWrite(int fd, const void* buffer, size_t length) {
+  if (getpid() == gHoldingProcess && gHold.load() && gHeld.fetch_add(1) == 0) {
+    gHeld.notify_all();
+    while (gHold.load()) gHold.wait(true);
+  }
+  return RealFileCalls().write(fd, buffer, length);
+}
+
+// A line goes out after the appender's lock is released: while its write is
+// under way a forked child logs and closes without waiting for it, and the
+// parent's footer waits for it, so the footer stays last and the file is
+// not closed under the write.
+TEST_F(FileAppenderTest, ALineWrittenWithoutTheLockEndsBeforeTheFooterAndAChildDoesNotWaitForIt) {
+  auto layout = MakeLayout(u"Format = %msg\nFooter = end\n");
+  auto appender = MakeAppender(u"FileName = held.log\n");
+  appender->AttachLayout(layout.get());
+  ASSERT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"first")));
+  test::FileCallsOverride held;
+  held.calls.write = HeldWrite;
+  held.Install();
+  gHoldingProcess = getpid();
+  gHold = true;
+  std::thread writer([&] { EXPECT_RC(RC_OK, appender->Append(MakeRecord(kSeverityInfo, u"held"))); });
+  while (gHeld.load() == 0) gHeld.wait(0);
+  test::ExpectChildExitsZero([&] {
+    return appender->Append(MakeRecord(kSeverityInfo, u"child")) == RC_OK && appender->Flush() == RC_OK ? 0
+                                                                                                        : 1;
+  });
+  std::thread closer([&] { EXPECT_RC(RC_OK, appender->Flush()); });
+  // Long enough for a footer that did not wait to go out first.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  gHold = false;
+  gHold.notify_all();
+  writer.join();
+  closer.join();
+  EXPECT_EQ(
+      "\xEF\xBB\xBF"
+      "first\r\nchild\r\nend\r\nheld\r\nend\r\n",
+      ReadFileBytes(PathOf("held.log")));
+}
+
 TEST_F(FileAppenderTest, FileSizeLimitGivesACodeLeavesNoPieceOfALineAndWritingResumes) {
   const auto record = [](unsigned n) { return "record " + std::to_string(n) + " " + std::string(90, 'p'); };
   auto appender = MakeAppender(u"FileName = limited.log\n");
