@@ -424,6 +424,7 @@ TEST_F(FaultInjection, EveryFailedCallLosesNoRecordReportedWritten) {
 // its own, logs and ends: the parent's compression thread does not exist
 // there, so the child must neither wait for it nor join it.
 TEST_F(FaultInjection, ForkedChildRollsAndEndsWithoutTheParentsCompressor) {
+  if (test::kThreadSanitizer) GTEST_SKIP() << "threads cannot start in a forked child under ThreadSanitizer";
   const WString dir = ToUtf16(Dir().string());
   LogSystem system;
   ASSERT_RC(RC_OK, system.Start(dir, dir));
