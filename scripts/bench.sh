@@ -141,6 +141,22 @@ bare_rate=$(awk -v ns="$bare1" 'BEGIN { if (ns > 0) printf "%.0f", 1e9 / ns }')
 fs=$(findmnt -n -o FSTYPE --target "$ZUNLOGX_BENCH_DIR" 2>/dev/null || stat -f -c %T "$ZUNLOGX_BENCH_DIR")
 version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo "not installed"; }
 
+# One row of the targets: "| what | measured | target | met or missed |".
+# `op` is le (at most) or ge (at least); `scale` multiplies the limit (for
+# limits that are ratios to a reference figure).
+target() {
+  local what=$1 value=$2 op=$3 limit=$4 unit=$5
+  if [ -z "$value" ]; then
+    echo "| $what | – | $op $limit$unit | not measured |"
+    return
+  fi
+  awk -v w="$what" -v v="$value" -v op="$op" -v l="$limit" -v u="$unit" 'BEGIN {
+    met = op == "at most" ? v <= l : v >= l
+    printf "| %s | " (v >= 100 ? "%.0f" : "%.2f") "%s | %s %s%s | %s |\n", w, v, u, op, l, u, met ? "met" : "missed"
+  }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "" && b > 0) printf "%.3f", a / b }'; }
+
 report() {
   cat <<EOF
 # Performance
@@ -178,6 +194,26 @@ needs is not there yet.
 | compiler | $(c++ --version | head -n 1) |
 | load average before / after | $load_before / $load_after |
 | spdlog, log4cplus, log4cxx | $(version libspdlog-dev), $(version liblog4cplus-dev), $(version liblog4cxx-dev) |
+
+## Targets
+
+What zunlogx aims at, against the figures of this run (ratios to the bare
+write of the same run).
+
+| target | measured | aim | |
+|---|---|---|---|
+$(target "sync call, 1 thread, ratio" "$(ratio "$(median zunlogx_sync1 ns_per_line)" "$bare1")" "at most" 1.15 "")
+$(target "sync call, 2 threads, ratio" "$(ratio "$(median zunlogx_sync2 ns_per_line)" "$bare2")" "at most" 1.15 "")
+$(target "size-rolled log, ratio" "$(ratio "$(median zunlogx_rolled ns_per_line)" "$bare1")" "at most" 1.2 "")
+$(target "async producer p50, 1 producer" "$(median zunlogx_latency1 p50_ns)" "at most" 150 " ns")
+$(target "async producer p99, 1 producer" "$(median zunlogx_latency1 p99_ns)" "at most" 2000 " ns")
+$(target "async drain" "$(median zunlogx_drain lines_per_s)" "at least" 2000000 " lines/s")
+$(target "4 processes, one size-rolled log" "$(median zunlogx_procs ns_per_line)" "at most" 4000 " ns/line")
+$(target "4 processes, lines lost" "$(median zunlogx_procs lost)" "at most" 0 "")
+$(target "4 processes, split pieces" "$(median zunlogx_procs split)" "at most" 0 "")
+$(target "IsEnabled" "$(median zunlogx_filtered enabled_ns)" "at most" 5 " ns")
+$(target "filtered log call" "$(median zunlogx_filtered call_ns)" "at most" 20 " ns")
+$(target "queued memory per record, ratio to its line" "$(ratio "$(median zunlogx_memory bytes_per_record)" "$(median zunlogx_memory line_bytes)")" "at most" 2 "")
 
 ## Synchronous, one file
 
@@ -255,9 +291,10 @@ between two line ends. The bare row writes one plain file.
 The logger's threshold is INFO; $filtered_calls DEBUG calls. "IsEnabled" asks
 first (zunlogx: the dispatch table's IsEnabled; spdlog should_log; log4cplus
 isEnabledFor; log4cxx isDebugEnabled). "Filtered call" is the whole log call
-with its arguments: zunlogx loggers leave the threshold to the host, so the
-record is built and its appender's BreakSeverity drops it; the peers test the
-level before formatting. Ratios divide by the bare write (1 thread).
+with its arguments: zunlogx loggers leave the threshold to the host, and a
+call whose severity no appender takes ends before its record is built (it
+still takes its arguments from the list); the peers test the level before
+formatting. Ratios divide by the bare write (1 thread).
 
 | library | IsEnabled ns | ratio | filtered call ns | ratio |
 |---|---|---|---|---|
