@@ -16,26 +16,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A host that writes `lines` lines as writer `writer` at once.
 pid_t StartHost(const fs::path& log, unsigned writer, unsigned lines, const std::vector<std::string>& keys,
                 const std::vector<std::string>& env) {
-  std::vector<std::string> args = {HostProgram("append_host"), log.string(), std::to_string(writer),
-                                   std::to_string(lines),      "1",          "100"};
-  args.insert(args.end(), keys.begin(), keys.end());
-  std::vector<std::string> environment = env;
-  for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
-  std::vector<char*> argv, envp;
-  for (auto& arg : args) argv.push_back(arg.data());
-  for (auto& entry : environment) envp.push_back(entry.data());
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int never = open("/dev/null", O_RDONLY);  // start at once
-    if (dup2(never, 100) < 0) _exit(126);
-    execve(args[0].c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-  return pid;
+  static const int never = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  AppendRun run(1, 1, lines);
+  run.keys = keys;
+  run.env = env;
+  return StartAppendHost(log, run, writer, nullptr, never);
 }
 
 // Every line of every file of the log's family, each file checked for its
