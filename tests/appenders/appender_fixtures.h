@@ -265,18 +265,19 @@ inline std::set<std::string> FileNames(const std::filesystem::path& dir) {
   return names;
 }
 
-// Whether `name` is a file of the rolled log "common.log": the log, a
+// Whether `name` is a file of the rolled log "<family>.log": the log, a
 // backup or a dated file, not the lock file.
-inline bool IsRolledLogFile(const std::string& name) {
-  return name.starts_with("common.") && !name.ends_with(".lock");
+inline bool IsRolledLogFile(const std::string& name, const std::string& family = "common") {
+  return name.starts_with(family + ".") && !name.ends_with(".lock");
 }
 
-// The lines of every file of the rolled log "common.log" in `dir`, each
+// The lines of every file of the rolled log "<family>.log" in `dir`, each
 // checked as ReadLogLines does.
-inline std::vector<std::string> ReadRolledLines(const std::filesystem::path& dir) {
+inline std::vector<std::string> ReadRolledLines(const std::filesystem::path& dir,
+                                                const std::string& family = "common") {
   std::vector<std::string> lines;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (!IsRolledLogFile(entry.path().filename().string())) continue;
+    if (!IsRolledLogFile(entry.path().filename().string(), family)) continue;
     const std::vector<std::string> more = ReadLogLines(entry.path());
     lines.insert(lines.end(), more.begin(), more.end());
   }
