@@ -152,36 +152,47 @@ struct AppendRun {
   bool race = false;
 };
 
+// Starts one append_host on `path` with the threads, lines, settings and
+// environment of `run`, its writers numbered from `first`, in `mode`
+// ("plain", "slow", or none). It writes once descriptor `start`, which it
+// sees as 100, reaches its end.
+inline pid_t StartAppendHost(const std::filesystem::path& path, const AppendRun& run, unsigned first,
+                             const char* mode, int start) {
+  const std::string host = HostProgram("append_host");
+  std::vector<std::string> args = {
+      host, path.string(), std::to_string(first), std::to_string(run.lines), std::to_string(run.threads),
+      "100"};
+  if (mode != nullptr) args.emplace_back(mode);
+  args.insert(args.end(), run.keys.begin(), run.keys.end());
+  std::vector<std::string> env = run.env;
+  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  std::vector<char*> argv, envp;
+  for (auto& arg : args) argv.push_back(arg.data());
+  for (auto& entry : env) envp.push_back(entry.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (dup2(start, 100) < 0) _exit(126);
+    execve(host.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  EXPECT_NE(-1, pid);
+  return pid;
+}
+
 // Starts the hosts, lets them write at once and waits for them. Writer ids
 // go to `writers`; returns each host's wait status, first host first.
 inline std::vector<int> RunAppendHosts(const std::filesystem::path& path, const AppendRun& run,
                                        AppendWriters* writers) {
   int start[2];
   EXPECT_EQ(0, pipe2(start, O_CLOEXEC));
-  const std::string host = HostProgram("append_host");
   std::vector<pid_t> children;
   for (unsigned p = 0; p < run.processes; ++p) {
     const unsigned first = 1000 + 100 * p;
     for (unsigned t = 0; t < run.threads; ++t) (*writers)[first + t] = run.lines;
-    std::vector<std::string> args = {
-        host, path.string(), std::to_string(first), std::to_string(run.lines), std::to_string(run.threads),
-        "100"};
-    if (run.race) args.push_back(p + 1 == run.processes ? "plain" : "slow");
-    args.insert(args.end(), run.keys.begin(), run.keys.end());
-    std::vector<std::string> env = run.env;
-    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-    std::vector<char*> argv, envp;
-    for (auto& arg : args) argv.push_back(arg.data());
-    for (auto& entry : env) envp.push_back(entry.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (dup2(start[0], 100) < 0) _exit(126);
-      execve(host.c_str(), argv.data(), envp.data());
-      _exit(127);
-    }
-    EXPECT_NE(-1, pid);
+    const char* mode = !run.race ? nullptr : p + 1 == run.processes ? "plain" : "slow";
+    const pid_t pid = StartAppendHost(path, run, first, mode, start[0]);
     if (pid > 0) children.push_back(pid);
   }
   close(start[0]);
@@ -254,18 +265,19 @@ inline std::set<std::string> FileNames(const std::filesystem::path& dir) {
   return names;
 }
 
-// Whether `name` is a file of the rolled log "common.log": the log, a
+// Whether `name` is a file of the rolled log "<family>.log": the log, a
 // backup or a dated file, not the lock file.
-inline bool IsRolledLogFile(const std::string& name) {
-  return name.starts_with("common.") && !name.ends_with(".lock");
+inline bool IsRolledLogFile(const std::string& name, const std::string& family = "common") {
+  return name.starts_with(family + ".") && !name.ends_with(".lock");
 }
 
-// The lines of every file of the rolled log "common.log" in `dir`, each
+// The lines of every file of the rolled log "<family>.log" in `dir`, each
 // checked as ReadLogLines does.
-inline std::vector<std::string> ReadRolledLines(const std::filesystem::path& dir) {
+inline std::vector<std::string> ReadRolledLines(const std::filesystem::path& dir,
+                                                const std::string& family = "common") {
   std::vector<std::string> lines;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (!IsRolledLogFile(entry.path().filename().string())) continue;
+    if (!IsRolledLogFile(entry.path().filename().string(), family)) continue;
     const std::vector<std::string> more = ReadLogLines(entry.path());
     lines.insert(lines.end(), more.begin(), more.end());
   }

@@ -16,41 +16,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A host that writes `lines` lines as writer `writer` at once.
 pid_t StartHost(const fs::path& log, unsigned writer, unsigned lines, const std::vector<std::string>& keys,
                 const std::vector<std::string>& env) {
-  std::vector<std::string> args = {HostProgram("append_host"), log.string(), std::to_string(writer),
-                                   std::to_string(lines),      "1",          "100"};
-  args.insert(args.end(), keys.begin(), keys.end());
-  std::vector<std::string> environment = env;
-  for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
-  std::vector<char*> argv, envp;
-  for (auto& arg : args) argv.push_back(arg.data());
-  for (auto& entry : environment) envp.push_back(entry.data());
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int never = open("/dev/null", O_RDONLY);  // start at once
-    if (dup2(never, 100) < 0) _exit(126);
-    execve(args[0].c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// Every line of every file of the log's family, each file checked for its
-// mark.
-std::vector<std::string> FamilyLines(const fs::path& folder, const std::string& family, int* temporaries) {
-  std::vector<std::string> lines;
-  *temporaries = 0;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    const std::string name = entry.path().filename().string();
-    if (name.starts_with("zun-") && name.ends_with(".tmp")) ++*temporaries;
-    if (!name.starts_with(family + ".") || name.ends_with(".lock")) continue;
-    const std::vector<std::string> more = ReadLogLines(entry.path());
-    lines.insert(lines.end(), more.begin(), more.end());
-  }
-  return lines;
+  static const int never = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  AppendRun run(1, 1, lines);
+  run.keys = keys;
+  run.env = env;
+  return StartAppendHost(log, run, writer, nullptr, never);
 }
 
 struct CrashCase {
@@ -102,8 +75,10 @@ TEST_F(CrashTest, KilledWritersLoseNoLineOfTheOthersAndTheLogGoesOn) {
     ASSERT_EQ(late, waitpid(late, &status, 0));
     EXPECT_TRUE(ExitedWell(status)) << "late writer status " << status;
     writers[2000] = 200;
+    ExpectEveryLineOnce(ReadRolledLines(Dir(), c.name), writers, {}, killed);
     int temporaries = 0;
-    ExpectEveryLineOnce(FamilyLines(Dir(), c.name, &temporaries), writers, {}, killed);
+    for (const std::string& name : FileNames(Dir()))
+      temporaries += name.starts_with("zun-") && name.ends_with(".tmp");
     // Only a writer killed between creating a new day's file and naming it
     // leaves its temporary file.
     EXPECT_LE(temporaries, static_cast<int>(killed.size()));
