@@ -174,6 +174,12 @@ void RolledFileCompressor::CollectLocked(std::uint32_t waitMs) {
 void RolledFileCompressor::ForgetParentWorkerLocked() {
   if (!worker_.Started() || workerProcess_ == CurrentProcessId()) return;
   worker_.Forget();
+  // The parent's worker may have held the mutex or waited on the conditions
+  // at the fork; copied in that state they would block the child for good.
+  // Their old state belongs to a thread that is not here: made anew.
+  new (&workMutex_) std::mutex();
+  new (&workAvailable_) std::condition_variable();
+  new (&requestDone_) std::condition_variable();
   queue_.clear();
   pending_.clear();
   stopping_ = false;
