@@ -1,10 +1,12 @@
 #include "appenders/rolling_file_appender.h"
 
+#include <algorithm>
 #include <new>
 
 #include "appenders/rolling_names.h"
 #include "config/config_document.h"
 #include "config/config_number.h"
+#include "platform/directory_listing.h"
 #include "platform/file_moves.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -27,6 +29,42 @@ ResultCode RemoveThroughTemporary(WStringView path) noexcept {
     return RC_OUT_OF_MEMORY;
   }
 }
+
+namespace {
+
+// The highest number of a backup of `path` in its folder, at most `limit`;
+// `limit` itself when the folder cannot be listed. A roll then renames only
+// names that may exist, however large the count of backups kept.
+std::uint32_t HighestBackup(WStringView path, std::uint32_t limit) noexcept {
+  try {
+    const WStringView name = FileNamePart(path);
+    const WStringView folder = ParentPart(path);
+    DirectoryListing listing;
+    if (Failed(listing.Open(folder.empty() ? WStringView(u".") : folder, WString(name) + u".*",
+                            kListFiles | kListLinks))) {
+      return limit;
+    }
+    std::uint32_t highest = 0;
+    for (ResultCode rc = listing.First(); rc == RC_OK; rc = listing.Next()) {
+      // The pattern ignores case; backup names do not.
+      const WStringView entry = ViewOf(listing.Current().name);
+      if (!entry.starts_with(name) || entry.size() == name.size() + 1) continue;
+      const WStringView digits = entry.substr(name.size() + 1);
+      std::uint64_t number = 0;
+      for (std::size_t i = 0; i < digits.size() && number <= limit; ++i) {
+        number = digits[i] >= u'0' && digits[i] <= u'9' && (i > 0 || digits[i] != u'0')
+                     ? number * 10 + static_cast<std::uint64_t>(digits[i] - u'0')
+                     : std::uint64_t{limit} + 1;
+      }
+      if (number <= limit) highest = std::max(highest, static_cast<std::uint32_t>(number));
+    }
+    return highest;
+  } catch (const std::bad_alloc&) {
+    return limit;
+  }
+}
+
+}  // namespace
 
 ResultCode RollingFileAppender::Create(AppenderOwner* owner, WStringView name, WStringView logDirectory,
                                        std::unique_ptr<RollingFileAppender>* out) noexcept {
@@ -161,8 +199,9 @@ ResultCode RollingFileAppender::RollFiles(WString* rolled) noexcept {
     // one until their writers notice the roll (which only makes the count
     // high, never low).
     if (filesCount_ != 0) {
-      RemoveThroughTemporary(BackupName(path, filesCount_));
-      for (std::uint32_t number = filesCount_ - 1; number >= 1; --number) {
+      const std::uint32_t highest = HighestBackup(path, filesCount_);
+      if (highest == filesCount_) RemoveThroughTemporary(BackupName(path, filesCount_));
+      for (std::uint32_t number = std::min(highest, filesCount_ - 1); number >= 1; --number) {
         MoveFileNoReplace(BackupName(path, number), BackupName(path, number + 1));
       }
     }

@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +10,7 @@
 
 #include "command_line.h"
 #include "line_reader.h"
-#include "protected_forms.h"
+#include "log_decoder.h"
 #include "verbs.h"
 
 namespace zunlog {
@@ -41,7 +40,6 @@ constexpr char kHelp[] =
     "Exit status: 0 when every line was read, 1 when a line or an input could\n"
     "not be, 2 on misuse.\n";
 
-constexpr char kKeyRecordLogger[] = "ZUN.LOG.SM";
 constexpr char kMarker[] = "?? ";
 
 struct Input {
@@ -49,77 +47,6 @@ struct Input {
   std::FILE* file;
   std::uint64_t size;
 };
-
-// The fields of a line in the standard layout ("[logger] ... PID:n THID:n
-// ID:... MSG:message") that reading needs.
-struct LineFields {
-  bool standard = false;
-  std::string_view logger;
-  std::uint32_t pid = 0;
-  std::size_t message = 0;
-};
-
-LineFields ParseLine(std::string_view line) {
-  if (!line.starts_with('[')) return {};
-  const std::size_t close = line.find("] ");
-  const std::size_t pid = close == std::string_view::npos ? close : line.find(" PID:", close);
-  const std::size_t id = pid == std::string_view::npos ? pid : line.find(" ID:", pid);
-  const std::size_t message = id == std::string_view::npos ? id : line.find(" MSG:", id);
-  if (message == std::string_view::npos) return {};
-  std::uint32_t number = 0;
-  for (std::size_t at = pid + 5; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
-    number = number * 10 + static_cast<std::uint32_t>(line[at] - '0');
-  }
-  return {true, line.substr(1, close - 1), number, message + 5};
-}
-
-// The line with its protected texts read back, or false and the reason.
-bool DecodeLine(ProtectedForms& forms, std::string_view line, std::string* out, std::string* reason) {
-  using Result = ProtectedForms::Result;
-  std::string text;
-  const LineFields fields = ParseLine(line);
-  if (fields.standard) {
-    const std::string_view message = line.substr(fields.message);
-    if (fields.logger == kKeyRecordLogger && message.starts_with('c')) {
-      *reason = forms.AddKeyRecord(message, fields.pid);
-      out->assign(line);
-      return reason->empty();
-    }
-    const Result result = forms.Decode(message, fields.pid, true, &text);
-    if (result == Result::kUnreadable) {
-      *reason = std::move(text);
-      return false;
-    }
-    out->assign(result == Result::kDecoded ? line.substr(0, fields.message) : line);
-    if (result == Result::kDecoded) out->append(text);
-    return true;
-  }
-  switch (forms.Decode(line, 0, true, &text)) {
-    case Result::kDecoded:
-      *out = std::move(text);
-      return true;
-    case Result::kUnreadable:
-      *reason = std::move(text);
-      return false;
-    case Result::kNotAForm:
-      break;
-  }
-  out->clear();
-  for (std::size_t at = 0; at < line.size();) {
-    const std::size_t word = line.find_first_not_of(" \t", at);
-    out->append(line.substr(at, word - at));
-    if (word == std::string_view::npos) break;
-    at = std::min(line.find_first_of(" \t", word), line.size());
-    const std::string_view token = line.substr(word, at - word);
-    const Result result = forms.Decode(token, 0, false, &text);
-    if (result == Result::kUnreadable) {
-      *reason = std::move(text);
-      return false;
-    }
-    out->append(result == Result::kDecoded ? std::string_view(text) : token);
-  }
-  return true;
-}
 
 // A bar on standard error while the inputs are read, when it is a terminal
 // and there is enough to read for it to matter.
@@ -187,8 +114,8 @@ int RunDecode(int argc, char** argv) {
   if (keyPath.empty()) return UsageError(kVerb, "no --key: the private key is needed");
   if (names.empty()) names.emplace_back("-");
 
-  ProtectedForms forms;
-  if (const std::string error = forms.LoadPrivateKey(keyPath); !error.empty()) {
+  LogDecoder decoder;
+  if (const std::string error = decoder.LoadPrivateKey(keyPath); !error.empty()) {
     std::fprintf(stderr, "zunlog decode: %s: %s\n", keyPath.c_str(), error.c_str());
     return kExitFailure;
   }
@@ -206,19 +133,11 @@ int RunDecode(int argc, char** argv) {
     total += input.size;
   }
 
-  // Key records may stand after the texts they unlock, or in another file:
-  // all of them are read first.
   Progress progress(2 * total);
   std::string line, end, out, reason;
   for (const Input& input : inputs) {
     LineReader reader(input.file);
-    while (reader.Next(&line, &end)) {
-      const LineFields fields = ParseLine(line);
-      const std::string_view message = std::string_view(line).substr(fields.message);
-      if (fields.standard && fields.logger == kKeyRecordLogger && message.starts_with('c')) {
-        forms.AddKeyRecord(message, fields.pid);
-      }
-    }
+    while (reader.Next(&line, &end)) decoder.CollectKey(line);
     progress.Advance(reader.BytesRead());
     std::rewind(input.file);
   }
@@ -226,7 +145,7 @@ int RunDecode(int argc, char** argv) {
     LineReader reader(input.file);
     std::uint64_t reported = 0;
     while (reader.Next(&line, &end)) {
-      if (DecodeLine(forms, line, &out, &reason)) {
+      if (decoder.DecodeLine(line, &out, &reason)) {
         std::fwrite(out.data(), 1, out.size(), stdout);
       } else {
         out = std::string(kMarker) + "[" + reason + "] " + line;
