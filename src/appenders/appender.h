@@ -132,7 +132,7 @@ class Appender {
   bool Collecting() const noexcept { return collecting_; }
   // While Append writes a record's own line (not a header, footer or key
   // record line, and not inside a batch): where Write may leave that line to
-  // be written once the lock is released (LogFile::Defer); null otherwise.
+  // be written once the lock is released (LogFile::Write); null otherwise.
   DeferredLine* LineAfterUnlock() const noexcept { return deferred_; }
   // Waits until every line left that way is written; before a footer, so
   // the footer stays the last line. The default has none to wait for.

@@ -46,9 +46,7 @@ EncodingMode FileAppender::Encoding() const noexcept {
 ResultCode FileAppender::Write(WStringView text) noexcept {
   if (Collecting()) return file_.Keep(text);
   // A line flushed after its write must be written under the lock.
-  DeferredLine* line = LineAfterUnlock();
-  if (line != nullptr && !ImmediateWriteHeld() && file_.Defer(text, line)) return RC_OK;
-  const ResultCode rc = file_.Write(text);
+  const ResultCode rc = file_.Write(text, ImmediateWriteHeld() ? nullptr : LineAfterUnlock());
   if (Failed(rc) || !ImmediateWriteHeld()) return rc;
   return file_.Flush();
 }

@@ -55,11 +55,12 @@ ResultCode LogFile::EncodeLine(WStringView text, std::string& out) const noexcep
   }
 }
 
-ResultCode LogFile::Write(WStringView text) noexcept {
+ResultCode LogFile::Write(WStringView text, DeferredLine* line) noexcept {
   if (handle_.fd < 0) return RC_INVALID_HANDLE;
   bytes_.clear();
   const ResultCode rc = EncodeLine(text, bytes_);
   if (Failed(rc)) return rc;
+  if (line != nullptr && Defer(line)) return RC_OK;
   bool lost = false;
   const ResultCode rc2 = AppendWithRetry(handle_.fd, bytes_, &sizeLimit_, &lost);
   // Writing on without append mode would overwrite other writers' lines:
@@ -68,13 +69,12 @@ ResultCode LogFile::Write(WStringView text) noexcept {
   return rc2;
 }
 
-bool LogFile::Defer(WStringView text, DeferredLine* line) noexcept {
-  if (handle_.fd < 0 || !handle_.regular || encoding_ != EncodingMode::kUtf8 ||
-      sizeLimit_.load(std::memory_order_relaxed) != kNoFileSizeLimit || slotsUnavailable_) {
+bool LogFile::Defer(DeferredLine* line) noexcept {
+  if (!handle_.regular || encoding_ != EncodingMode::kUtf8 ||
+      sizeLimit_.load(std::memory_order_relaxed) != kNoFileSizeLimit || slotsUnavailable_ ||
+      bytes_.size() > DeferredLine::kCapacity) {
     return false;
   }
-  bytes_.clear();
-  if (Failed(EncodeLine(text, bytes_)) || bytes_.size() > DeferredLine::kCapacity) return false;
   // Holds taken before a fork belong to threads the child does not have.
   const std::uint32_t process = CurrentProcessId();
   if (slotsProcess_ != process) {

@@ -18,7 +18,7 @@ namespace zun {
 
 class LogFile;
 
-// A line that LogFile::Defer left to be written after the appender's lock is
+// A line that LogFile::Write left to be written after the appender's lock is
 // released, with the description it holds for the write.
 struct DeferredLine {
   static constexpr std::size_t kCapacity = 1024;
@@ -72,22 +72,21 @@ class LogFile {
   // the file raises SIGXFSZ in the host. In a UTF-16 file a part of odd
   // length cannot be blanked without shifting later lines, so it is left as
   // it landed.
-  ResultCode Write(WStringView text) noexcept;
-
-  // Under the lock, instead of Write: encodes the line as Write would and,
-  // when it may go out after the lock is released, leaves it in `line` with
-  // a description of the file held for it. False, and nothing held, for a
-  // line Write must write: a file that is not open, not a regular file, in
-  // UTF-16 or under a file size limit, a line longer than
-  // DeferredLine::kCapacity, and while every description is in use.
-  bool Defer(WStringView text, DeferredLine* line) noexcept;
-  // Without the lock, once for each line Defer left: appends it as Write
+  //
+  // With a `line` given, a line that may go out after the lock is released
+  // is left in it, with a description of the file held for it, instead of
+  // being written; RC_OK then says only that it was encoded. It is written
+  // here after all in a file that is not a regular file, in UTF-16 or under
+  // a file size limit, when longer than DeferredLine::kCapacity, and while
+  // every description is in use.
+  ResultCode Write(WStringView text, DeferredLine* line = nullptr) noexcept;
+  // Without the lock, once for each line Write left: appends it as Write
   // would, through the description held for it, which only this write uses,
   // so a part that lands short is blanked at the place it landed while other
   // threads go on writing; then lets the description go. Close and Truncate
   // wait for these writes to end.
   static ResultCode WriteDeferred(DeferredLine& line) noexcept;
-  // Under the lock: waits until every line Defer left is written.
+  // Under the lock: waits until every line Write left is written.
   void WaitForDeferredLines() noexcept;
 
   // Encodes `text` and CR LF after the lines kept so far, for WriteKept.
@@ -117,6 +116,10 @@ class LogFile {
  private:
   // Descriptions for deferred lines, besides the one Write uses.
   static constexpr std::uint32_t kWriteSlots = 4;
+
+  // For Write: leaves the encoded line in `line` when it may go out after
+  // the lock is released; false, and nothing held, otherwise.
+  bool Defer(DeferredLine* line) noexcept;
 
   ResultCode EncodeLine(WStringView text, std::string& out) const noexcept;
   // Appends through `fd`, and once more when the first append landed short.
