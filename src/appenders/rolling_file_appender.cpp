@@ -174,9 +174,11 @@ ResultCode RollingFileAppender::CheckSize() noexcept {
 }
 
 ResultCode RollingFileAppender::RollIfStillDue() noexcept {
+  // Its holder is rolling this log: lines go on into this file, which the
+  // writer leaves for the new log once it sees the roll, with no footer and
+  // header between them.
+  if (LockForRoll() == RollLock::kRefused) return RC_OK;
   Appender::Close();  // footer; whatever it gives, the roll goes on
-  const RollLock lock = LockForRoll();
-  if (lock == RollLock::kRefused) return RC_OK;  // its holder is rolling this log
   ResultCode rc = RC_OK;
   WString rolled;
   // A log that another writer rolled after this one opened it is new, and
