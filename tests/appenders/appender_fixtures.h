@@ -84,6 +84,17 @@ inline LogRecord MakeRecord(Severity severity, WStringView message, SharedText k
   return record;
 }
 
+// The keys of `section` as "Key=value" joined by spaces, in table order,
+// leaving out those in `hidden`.
+inline std::string KeysText(const ConfigSection& section, const std::set<std::string>& hidden = {}) {
+  std::string text;
+  for (const auto& [name, key] : section.Keys()) {
+    const std::string pair = ToUtf8(name) + "=" + ToUtf8(key->Value());
+    if (hidden.count(pair) == 0) text += (text.empty() ? "" : " ") + pair;
+  }
+  return text;
+}
+
 // Appends an INFO record of `message`, which must succeed.
 inline void AppendInfo(Appender& appender, WStringView message) {
   EXPECT_RC(RC_OK, appender.Append(MakeRecord(kSeverityInfo, message)));
@@ -263,7 +274,7 @@ inline void AppendFromEightThreads(const std::filesystem::path& path, unsigned a
   RunThreads(8, [&](unsigned t) {
     for (unsigned n = 0; n < lines; ++n) {
       AppendInfo(*made[t % appenders], text(t, n));
-      if (n % 1000 == 999) EXPECT_RC(RC_OK, made[t % appenders]->Flush());
+      EXPECT_RC(RC_OK, n % 1000 == 999 ? made[t % appenders]->Flush() : RC_OK);
     }
   });
   made.clear();

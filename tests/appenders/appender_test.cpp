@@ -24,16 +24,14 @@ class RecordingAppender : public Appender {
 
  protected:
   ResultCode Write(WStringView text) noexcept override {
-    if (text == failWriteOf) return RC_WRITE_FAULT;
-    events.push_back(ToUtf8(text));
-    return RC_OK;
+    return text == failWriteOf ? RC_WRITE_FAULT : Note(ToUtf8(text));
   }
-  ResultCode OpenTarget() noexcept override {
-    events.push_back("open");
-    return RC_OK;
-  }
-  ResultCode CloseTarget() noexcept override {
-    events.push_back("close");
+  ResultCode OpenTarget() noexcept override { return Note("open"); }
+  ResultCode CloseTarget() noexcept override { return Note("close"); }
+
+ private:
+  ResultCode Note(std::string event) {
+    events.push_back(std::move(event));
     return RC_OK;
   }
 };
@@ -162,12 +160,7 @@ TEST(AppenderConfiguration, KeysGiveTheirCodesAndSaveBackWhatWasStored) {
       ASSERT_RC(RC_OK, ExportAppenderSection(*appender, document));
       ASSERT_RC(RC_OK, document.FindSection(u"r", &saved));
     }
-    std::string keys;
-    for (const auto& [name, key] : saved->Keys()) {
-      const std::string pair = ToUtf8(name) + "=" + ToUtf8(key->Value());
-      if (kDefaults.count(pair) == 0) keys += (keys.empty() ? "" : " ") + pair;
-    }
-    EXPECT_EQ(c.saved, keys) << ToUtf8(c.type) << ": " << ToUtf8(c.keys);
+    EXPECT_EQ(c.saved, test::KeysText(*saved, kDefaults)) << ToUtf8(c.type) << ": " << ToUtf8(c.keys);
   }
 }
 

@@ -110,9 +110,7 @@ TEST_F(RollingDateFileAppenderTest, RetentionKeepsExactlyTheCountOrTheAgeAndNoth
   }
 }
 
-class RollingDateFileProcessesTest : public test::TempDirTest {};
-
-TEST_F(RollingDateFileProcessesTest, ProcessesShareALogAcrossMidnightsWithoutLosingOrSplittingALine) {
+TEST_F(RollingDateFileAppenderTest, ProcessesShareALogAcrossMidnightsWithoutLosingOrSplittingALine) {
   test::ShareRolledLog(Dir(), 4, 2000, 0, 0, At(2019, 3, 7, 23, 59, 59), 50000000);
 }
 

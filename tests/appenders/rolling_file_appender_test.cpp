@@ -173,14 +173,14 @@ TEST_F(RollingFileAppenderTest, ThreadsOfOneProcessShareALogThroughTwoAppenders)
   EXPECT_GT(Names().size(), 10u);
 }
 
-class RollingFileProcessesTest : public test::TempDirTest {};
-
-TEST_F(RollingFileProcessesTest, ProcessesShareALogWithoutLosingOrSplittingALine) {
-  test::ShareRolledLog(Dir(), 4, 3000, 32768);
-}
-
-TEST_F(RollingFileProcessesTest, AWriterKilledInTheMiddleOfARollBlocksNobody) {
-  test::ShareRolledLog(Dir(), 4, 3000, 32768, 2);
+// Processes share a log without losing or splitting a line, also when one
+// of them is killed in the middle of a roll.
+TEST_F(RollingFileAppenderTest, ProcessesShareALogAndAWriterKilledInARollBlocksNobody) {
+  for (const unsigned dieAtRoll : {0u, 2u}) {
+    const fs::path dir = Dir() / std::to_string(dieAtRoll);
+    fs::create_directory(dir);
+    test::ShareRolledLog(dir, 4, 3000, 32768, dieAtRoll);
+  }
 }
 
 }  // namespace
