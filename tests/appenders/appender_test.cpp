@@ -97,7 +97,7 @@ TEST(AppenderConfiguration, KeysGiveTheirCodesAndSaveBackWhatWasStored) {
       {u"File", u"FileName = a", RC_ITEM_NOT_PRESENT, "AppenderType=File"},
       {u"File", u"AppenderType = file\nFileName = a", RC_APPENDER_TYPE_MISMATCH, "AppenderType=File"},
       {u"File", u"AppenderType = File\nFileName = a\nImmediateWrite = True", RC_OK, "AppenderType=File"},
-      {u"File", u"AppenderType = File\nFileName = a\nImmediateWrite = 1\nEscapeLineBreaks = yes", RC_OK,
+      {u"File", u"AppenderType = File\nFileName = a\nImmediateWrite = yes\nEscapeLineBreaks = 1", RC_OK,
        "AppenderType=File EscapeLineBreaks=true ImmediateWrite=true"},
       {u"File", u"AppenderType = File\nFileName = /x/b\nImmediateWrite = yes\nBreakSeverity = wArN", RC_OK,
        "AppenderType=File BreakSeverity=WARN FileName=/x/b ImmediateWrite=true"},
