@@ -288,20 +288,17 @@ inline void AppendFromEightThreads(const std::filesystem::path& path, unsigned a
 class RecordingOwner final : public AppenderOwner {
  public:
   ResultCode Dispatch(Logger*, LogRecord&&) noexcept override { return RC_NOT_SUPPORTED; }
-  ResultCode ReportRolledFile(WStringView path) noexcept override {
-    std::lock_guard<std::mutex> guard(lock_);
-    rolled.emplace_back(path);
-    return RC_OK;
-  }
+  ResultCode ReportRolledFile(WStringView path) noexcept override { return Note(rolled, path); }
   ResultCode WatchFolder(WStringView) noexcept override { return RC_NOT_SUPPORTED; }
-  ResultCode ReportOpenedFile(WStringView path) noexcept override {
-    std::lock_guard<std::mutex> guard(lock_);
-    opened.emplace_back(path);
-    return RC_OK;
-  }
+  ResultCode ReportOpenedFile(WStringView path) noexcept override { return Note(opened, path); }
   std::vector<WString> rolled, opened;  // read once the writers are done
 
  private:
+  ResultCode Note(std::vector<WString>& list, WStringView path) {
+    std::lock_guard<std::mutex> guard(lock_);
+    list.emplace_back(path);
+    return RC_OK;
+  }
   std::mutex lock_;
 };
 
