@@ -6,25 +6,23 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <barrier>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
+#include <type_traits>
 
 #include "appenders/appender_owner.h"
 #include "appenders/custom_layout.h"
 #include "appenders/file_appender.h"
+#include "appenders/rolling_date_file_appender.h"
+#include "appenders/rolling_file_appender.h"
 #include "appenders/rolling_names.h"
 #include "appenders/standard_layout.h"
 #include "config/config_document.h"
@@ -62,12 +60,19 @@ inline std::unique_ptr<CustomLayout> MakeLayout(WStringView keys) {
   return layout;
 }
 
-// A file appender with `folder` as its log folder, configured from `keys`.
-inline std::unique_ptr<FileAppender> MakeFileAppender(AppenderOwner* owner,
-                                                      const std::filesystem::path& folder, WStringView keys) {
-  std::unique_ptr<FileAppender> appender;
-  EXPECT_RC(RC_OK, FileAppender::Create(owner, u"file", ToUtf16(folder.string()), &appender));
-  EXPECT_RC(RC_OK, appender->LoadConfig(*SectionFromText(u"[file]\nAppenderType = File\n" + WString(keys))));
+// A file appender of type T, named "file", with `folder` as its log folder,
+// configured from `keys` and writing through `layout` when one is given.
+template <typename T = FileAppender>
+std::unique_ptr<T> MakeFileAppender(AppenderOwner* owner, const std::filesystem::path& folder,
+                                    WStringView keys, const Layout* layout = nullptr) {
+  const WStringView type = std::is_same_v<T, FileAppender>          ? u"File"
+                           : std::is_same_v<T, RollingFileAppender> ? u"RollingFile"
+                                                                    : u"RollingDateFile";
+  std::unique_ptr<T> appender;
+  EXPECT_RC(RC_OK, T::Create(owner, u"file", ToUtf16(folder.string()), &appender));
+  EXPECT_RC(RC_OK, appender->LoadConfig(
+                       *SectionFromText(u"[file]\nAppenderType = " + WString(type) + u"\n" + WString(keys))));
+  if (layout != nullptr) appender->AttachLayout(layout);
   return appender;
 }
 
@@ -77,6 +82,22 @@ inline LogRecord MakeRecord(Severity severity, WStringView message, SharedText k
   record.message = WString(message);
   record.keyRecordLine = std::move(keyRecordLine);
   return record;
+}
+
+// The keys of `section` as "Key=value" joined by spaces, in table order,
+// leaving out those in `hidden`.
+inline std::string KeysText(const ConfigSection& section, const std::set<std::string>& hidden = {}) {
+  std::string text;
+  for (const auto& [name, key] : section.Keys()) {
+    const std::string pair = ToUtf8(name) + "=" + ToUtf8(key->Value());
+    if (hidden.count(pair) == 0) text += (text.empty() ? "" : " ") + pair;
+  }
+  return text;
+}
+
+// Appends an INFO record of `message`, which must succeed.
+inline void AppendInfo(Appender& appender, WStringView message) {
+  EXPECT_RC(RC_OK, appender.Append(MakeRecord(kSeverityInfo, message)));
 }
 
 // The lines of UTF-8 log file content; fails unless it starts with the mark
@@ -235,24 +256,49 @@ inline void AppendFromProcesses(const std::filesystem::path& path, unsigned proc
   ExpectEveryLineOnce(ReadLogLines(path), writers);
 }
 
+// 8 threads append `lines` lines each into `path` through `appenders`
+// appenders of that file, thread t through appender t % `appenders`; every
+// 97th line is long, and each thread closes the file now and then. Then
+// every line must be in the file once, whole.
+inline void AppendFromEightThreads(const std::filesystem::path& path, unsigned appenders, unsigned lines) {
+  const auto layout = MakeLayout(u"Format = %msg\n");
+  std::vector<std::unique_ptr<FileAppender>> made;
+  for (unsigned a = 0; a < appenders; ++a) {
+    made.push_back(MakeFileAppender(nullptr, path.parent_path(),
+                                    u"FileName = " + ToUtf16(path.filename().string()) + u"\n",
+                                    layout.get()));
+  }
+  const auto text = [](unsigned t, unsigned n) {
+    return AppendLineText(t, n) + WString(n % 97 == 0 ? 3000 : 0, u'x');
+  };
+  RunThreads(8, [&](unsigned t) {
+    for (unsigned n = 0; n < lines; ++n) {
+      AppendInfo(*made[t % appenders], text(t, n));
+      EXPECT_RC(RC_OK, n % 1000 == 999 ? made[t % appenders]->Flush() : RC_OK);
+    }
+  });
+  made.clear();
+  AppendWriters writers;
+  for (unsigned t = 0; t < 8; ++t) writers[t] = lines;
+  ExpectEveryLineOnce(ReadLogLines(path), writers,
+                      [&](unsigned t, unsigned n) { return ToUtf8(text(t, n)); });
+}
+
 // Records what appenders report, from any thread; writes nothing.
 class RecordingOwner final : public AppenderOwner {
  public:
   ResultCode Dispatch(Logger*, LogRecord&&) noexcept override { return RC_NOT_SUPPORTED; }
-  ResultCode ReportRolledFile(WStringView path) noexcept override {
-    std::lock_guard<std::mutex> guard(lock_);
-    rolled.emplace_back(path);
-    return RC_OK;
-  }
+  ResultCode ReportRolledFile(WStringView path) noexcept override { return Note(rolled, path); }
   ResultCode WatchFolder(WStringView) noexcept override { return RC_NOT_SUPPORTED; }
-  ResultCode ReportOpenedFile(WStringView path) noexcept override {
-    std::lock_guard<std::mutex> guard(lock_);
-    opened.emplace_back(path);
-    return RC_OK;
-  }
+  ResultCode ReportOpenedFile(WStringView path) noexcept override { return Note(opened, path); }
   std::vector<WString> rolled, opened;  // read once the writers are done
 
  private:
+  ResultCode Note(std::vector<WString>& list, WStringView path) {
+    std::lock_guard<std::mutex> guard(lock_);
+    list.emplace_back(path);
+    return RC_OK;
+  }
   std::mutex lock_;
 };
 
@@ -284,22 +330,33 @@ inline std::vector<std::string> ReadRolledLines(const std::filesystem::path& dir
   return lines;
 }
 
-struct RolledLogRun {
-  std::size_t files = 0, rolls = 0, late = 0;
-  std::uintmax_t bytes = 0;  // of the log files
-};
-
-// Runs the hosts of `run` on the rolled log "common.log" in `dir`; with
-// `dieAtRoll`, the first host to make that many rolls of its own kills
-// itself in that roll. The others must exit well, and every line must be in
-// the log files (the log, backups, dated files) once, whole (the dead host's
-// up to its last). Late lines are those beyond the size each file had just
-// after the rename that moved it away, as the hosts note "<inode> <size>" in
-// their roll log (a line landing between the rename and that look is
-// missed). Prints and returns the counts.
-inline RolledLogRun RunOnRolledLog(const std::filesystem::path& dir, AppendRun run, unsigned dieAtRoll = 0) {
+// `processes` hosts of one thread write `lines` lines each into the rolled
+// log "common.log" in `dir`: rolled at `limit` bytes or, when `limit` is 0,
+// at midnight by the hosts' clocks, which show `start` now and run `speed`
+// times as fast. With `dieAtRoll`, the first host to make that many rolls of
+// its own kills itself in that roll. The others must exit well, and every
+// line must be in the log files once, whole (the dead host's up to its
+// last). A size-rolled log keeps every backup and its files stay near the
+// limit on average (a roller descheduled while it holds the lock lets one
+// grow further); a day-rolled log has one file for each day it saw, each
+// named by its date. A line lands late (beyond the size its file had just
+// after the rename that moved it away, as the hosts note "<inode> <size>"
+// in their roll log) only when it races the rename itself: less than once
+// per writer and roll.
+inline void ShareRolledLog(const std::filesystem::path& dir, unsigned processes, unsigned lines,
+                           unsigned limit, unsigned dieAtRoll = 0, FileTime start = 0,
+                           std::uint64_t speed = 1) {
+  AppendRun run(processes, 1, lines);
   const std::filesystem::path rollLog = dir / "rolls.txt";
-  run.env.push_back("ZUNLOGX_TEST_ROLL_LOG=" + rollLog.string());
+  run.env = {"ZUNLOGX_TEST_ROLL_LOG=" + rollLog.string()};
+  if (limit != 0) {
+    run.keys = {"AppenderType=RollingFile", "Size=" + std::to_string(limit), "FilesCount=100"};
+  } else {
+    run.keys = {"AppenderType=RollingDateFile", "FilesCount=100000"};
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    run.env.push_back("ZUNLOGX_TEST_CLOCK=" + std::to_string(start) + " " +
+                      std::to_string(std::chrono::nanoseconds(now).count()) + " " + std::to_string(speed));
+  }
   if (dieAtRoll != 0) {
     run.env.push_back("ZUNLOGX_TEST_DIE_AT_ROLL=" + std::to_string(dieAtRoll));
     run.env.push_back("ZUNLOGX_TEST_DIE_TOKEN=" + (dir / "died").string());
@@ -309,71 +366,45 @@ inline RolledLogRun RunOnRolledLog(const std::filesystem::path& dir, AppendRun r
   std::set<unsigned> stopped;
   for (unsigned p = 0; p < statuses.size(); ++p) {
     if (WIFSIGNALED(statuses[p]) && WTERMSIG(statuses[p]) == SIGKILL && dieAtRoll != 0 && stopped.empty()) {
-      for (unsigned t = 0; t < run.threads; ++t) stopped.insert(1000 + 100 * p + t);
+      stopped.insert(1000 + 100 * p);
     } else {
       EXPECT_TRUE(ExitedWell(statuses[p])) << "host " << p << " status " << statuses[p];
     }
   }
   EXPECT_EQ(dieAtRoll != 0, !stopped.empty()) << "one host died in a roll";
+  ExpectEveryLineOnce(ReadRolledLines(dir), writers, {}, stopped);
 
-  RolledLogRun seen;
+  std::size_t files = 0, rolls = 0, late = 0, bytes = 0;
   std::map<unsigned long long, std::size_t> sizeAtRoll;
-  std::istringstream rolls(ReadFileBytes(rollLog));
-  for (unsigned long long inode = 0, size = 0; rolls >> inode >> size; ++seen.rolls) sizeAtRoll[inode] = size;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (!IsRolledLogFile(entry.path().filename().string())) continue;
-    ++seen.files;
-    const std::string bytes = ReadFileBytes(entry.path());
-    seen.bytes += bytes.size();
+  std::istringstream rollLines(ReadFileBytes(rollLog));
+  for (unsigned long long inode = 0, size = 0; rollLines >> inode >> size; ++rolls) sizeAtRoll[inode] = size;
+  for (const std::string& name : FileNames(dir)) {
+    if (limit == 0) {
+      EXPECT_TRUE(name == "common.log" || name == "common.log.lock" || name == "rolls.txt" ||
+                  IsDatedName(u"common.log", ToUtf16(name)))
+          << name;
+    }
+    if (!IsRolledLogFile(name)) continue;
+    ++files;
+    const std::string content = ReadFileBytes(dir / name);
+    bytes += content.size();
     struct stat info {};
-    const auto it = stat(entry.path().c_str(), &info) == 0 ? sizeAtRoll.find(info.st_ino) : sizeAtRoll.end();
-    for (std::size_t at = it == sizeAtRoll.end() ? std::string::npos : bytes.find("\r\n", it->second);
-         at != std::string::npos; at = bytes.find("\r\n", at + 2)) {
-      ++seen.late;
+    const auto it = stat((dir / name).c_str(), &info) == 0 ? sizeAtRoll.find(info.st_ino) : sizeAtRoll.end();
+    for (std::size_t at = it == sizeAtRoll.end() ? std::string::npos : content.find("\r\n", it->second);
+         at != std::string::npos; at = content.find("\r\n", at + 2)) {
+      ++late;
     }
   }
-  ExpectEveryLineOnce(ReadRolledLines(dir), writers, {}, stopped);
-  std::printf("%u processes x %u lines: %zu files, %zu rolls, %zu late lines\n", run.processes,
-              run.lines * run.threads, seen.files, seen.rolls, seen.late);
-  return seen;
-}
-
-// `processes` hosts of one thread write `lines` lines each into one log
-// rolled at `limit` bytes; with `dieAtRoll`, the first host dies in that
-// roll. Besides RunOnRolledLog's checks: files stay near the limit on
-// average (a roller descheduled while it holds the lock lets one grow
-// further), and a writer's line lands late only when it races the rename
-// itself: less than once per writer and roll.
-inline void ShareSizeRolledLog(const std::filesystem::path& dir, unsigned processes, unsigned lines,
-                               unsigned limit, unsigned dieAtRoll = 0) {
-  AppendRun run(processes, 1, lines);
-  run.keys = {"AppenderType=RollingFile", "Size=" + std::to_string(limit), "FilesCount=100"};
-  const RolledLogRun seen = RunOnRolledLog(dir, run, dieAtRoll);
-  EXPECT_GE(seen.files, seen.rolls) << "every roll kept its backup";
-  EXPECT_LT(seen.bytes / seen.files, 2 * limit);
-  EXPECT_LT(seen.late, processes * seen.rolls) << "less than one late line per writer and roll";
-}
-
-// The same for a day-rolled log, with the hosts' clocks showing `start`
-// now and running `speed` times as fast: one file for each day the log saw,
-// each named by its date.
-inline void ShareDayRolledLog(const std::filesystem::path& dir, unsigned processes, unsigned lines,
-                              FileTime start, std::uint64_t speed) {
-  AppendRun run(processes, 1, lines);
-  run.keys = {"AppenderType=RollingDateFile", "FilesCount=100000"};
-  timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  run.env = {"ZUNLOGX_TEST_CLOCK=" + std::to_string(start) + " " +
-             std::to_string(now.tv_sec * 1000000000ull + now.tv_nsec) + " " + std::to_string(speed)};
-  const RolledLogRun seen = RunOnRolledLog(dir, run);
-  EXPECT_GE(seen.rolls, 1u) << "the run crossed midnight";
-  EXPECT_EQ(seen.files, seen.rolls + 1);
-  for (const std::string& name : FileNames(dir)) {
-    EXPECT_TRUE(name == "common.log" || name == "common.log.lock" || name == "rolls.txt" ||
-                IsDatedName(u"common.log", ToUtf16(name)))
-        << name;
+  std::printf("%u processes x %u lines: %zu files, %zu rolls, %zu late lines\n", processes, lines, files,
+              rolls, late);
+  EXPECT_LT(late, processes * rolls) << "less than one late line per writer and roll";
+  if (limit != 0) {
+    EXPECT_GE(files, rolls) << "every roll kept its backup";
+    EXPECT_LT(bytes / files, 2 * limit);
+  } else {
+    EXPECT_GE(rolls, 1u) << "the run crossed midnight";
+    EXPECT_EQ(files, rolls + 1);
   }
-  EXPECT_LT(seen.late, processes * seen.rolls) << "less than one late line per writer and roll";
 }
 
 // A logger tree whose dispatcher writes at once, with file appenders in the
@@ -399,43 +430,6 @@ class LoggerFilesTest : public TempDirTest {
                                                             12, 3, 4, 5, protectionMode, &args);
     va_end(args);
     return rc;
-  }
-
-  // 8 threads log `lines` lines each, even ones through "alpha" and odd ones
-  // through "beta", into one file through one shared appender or one each;
-  // every 97th line is long, and each thread closes the file now and then.
-  // Then every line must be in the file once, whole.
-  void LogFromEightThreads(bool shareAppender, unsigned lines) {
-    const std::string file = shareAppender ? "shared.log" : "two.log";
-    Logger* loggers[2] = {Get(u"alpha"), Get(u"beta")};
-    LoggerTree::ClearAppenders(loggers[0]);
-    LoggerTree::ClearAppenders(loggers[1]);
-    AddFileAppender(loggers[0], file);
-    if (shareAppender) {
-      ASSERT_RC(RC_OK, LoggerTree::AddAppender(loggers[1], appenders_.back().get()));
-    } else {
-      AddFileAppender(loggers[1], file);
-    }
-    const std::u16string padding(3000, u'x');
-    RunThreads(8, [&](unsigned t) {
-      for (unsigned n = 0; n < lines; ++n) {
-        EXPECT_RC(RC_OK, LogFormat(loggers[t % 2], ZUN_SEVERITY_INFO, 0, u"%s%s",
-                                   AppendLineText(t, n).c_str(), n % 97 == 0 ? padding.c_str() : u""));
-        if (n % 1000 == 999) EXPECT_RC(RC_OK, LoggerTree::FlushTree(loggers[t % 2]));
-      }
-    });
-    AppendWriters writers;
-    for (unsigned t = 0; t < 8; ++t) writers[t] = lines;
-    std::vector<std::string> messages;
-    for (const std::string& line : ReadLogLines(PathOf(file))) {
-      const std::size_t at = line.find(" MSG:w");
-      const bool beta = at != std::string::npos && (line[at + 6] - '0') % 2 == 1;
-      EXPECT_EQ(beta ? "[beta] INFO " : "[alpha] INFO ", line.substr(0, beta ? 12 : 13));
-      messages.push_back(at == std::string::npos ? line : line.substr(at + 5));
-    }
-    ExpectEveryLineOnce(messages, writers, [](unsigned writer, unsigned index) {
-      return ToUtf8(AppendLineText(writer, index)) + std::string(index % 97 == 0 ? 3000 : 0, 'x');
-    });
   }
 
   Dispatcher dispatcher_;

@@ -5,9 +5,6 @@
 #include "appenders/appender_factory.h"
 #include "appenders/appender_fixtures.h"
 #include "appenders/console_appender.h"
-#include "appenders/null_appender.h"
-#include "appenders/rolling_date_file_appender.h"
-#include "appenders/rolling_file_appender.h"
 #include "appenders/standalone_owner.h"
 
 namespace zun {
@@ -27,16 +24,14 @@ class RecordingAppender : public Appender {
 
  protected:
   ResultCode Write(WStringView text) noexcept override {
-    if (text == failWriteOf) return RC_WRITE_FAULT;
-    events.push_back(ToUtf8(text));
-    return RC_OK;
+    return text == failWriteOf ? RC_WRITE_FAULT : Note(ToUtf8(text));
   }
-  ResultCode OpenTarget() noexcept override {
-    events.push_back("open");
-    return RC_OK;
-  }
-  ResultCode CloseTarget() noexcept override {
-    events.push_back("close");
+  ResultCode OpenTarget() noexcept override { return Note("open"); }
+  ResultCode CloseTarget() noexcept override { return Note("close"); }
+
+ private:
+  ResultCode Note(std::string event) {
+    events.push_back(std::move(event));
     return RC_OK;
   }
 };
@@ -68,69 +63,88 @@ TEST(Appender, FailedHeaderOrKeyLineFailsTheOpeningAndAFailedFooterKeepsItOpen) 
 
 class AppenderFileTest : public test::TempDirTest {};
 
-// Escaping keeps a message with line breaks on its own line and is saved only
-// when set; a zero in a record's text never reaches the file.
+// Escaping keeps a message with line breaks on its own line.
 TEST_F(AppenderFileTest, EscapeLineBreaksKeepsEachMessageOnOneLine) {
-  using namespace std::string_literals;
-  struct Case {
-    WStringView key;
-    WString message;
+  const struct {
+    WStringView key, message;
     std::string line;
-    bool on;
+  } kCases[] = {
+      {u"", u"a\r\nb", "a\r\nb"},
+      {u"EscapeLineBreaks = True\n", u"a\nb", "a\nb"},
+      {u"EscapeLineBreaks = true\n", u"a\r\nb\rc\n", "a\v\vb\vc\v"},
+      {u"EscapeLineBreaks = yes\n", u"one line", "one line"},
   };
-  const Case cases[] = {
-      {u"", u"a\r\nb", "a\r\nb|f", false},
-      {u"EscapeLineBreaks = True\n", u"a\nb", "a\nb|f", false},
-      {u"EscapeLineBreaks = true\n", u"a\r\nb\rc\n", "a\v\vb\vc\v|f", true},
-      {u"EscapeLineBreaks = yes\n", u"one line", "one line|f", true},
-      {u"EscapeLineBreaks = 1\n", u"z\0\nz"s, "z|f", true},
-  };
-  auto layout = MakeLayout(u"Format = %msg|%filename\n");
-  int n = 0;
-  for (const Case& c : cases) {
-    const std::string name = std::to_string(n++) + ".log";
-    auto appender =
-        test::MakeFileAppender(nullptr, Dir(), u"FileName = " + ToUtf16(name) + u"\n" + WString(c.key));
-    appender->AttachLayout(layout.get());
-    // As a host hands over a made record: counted texts, zeros and all.
-    ZunLogRecordView view{};
-    view.message = c.message.data(), view.messageLength = static_cast<std::uint32_t>(c.message.size());
-    view.fileId = u"f\0g", view.fileIdLength = 3;
-    LogRecord record;
-    ASSERT_RC(RC_OK, BuildRecordFromView(u"app", 0, nullptr, view, &record));
-    ASSERT_RC(RC_OK, appender->Append(record));
+  auto layout = MakeLayout(u"Format = %msg\n");
+  for (const auto& c : kCases) {
+    const std::string name = std::to_string(&c - kCases) + ".log";
+    auto appender = test::MakeFileAppender(
+        nullptr, Dir(), u"FileName = " + ToUtf16(name) + u"\n" + WString(c.key), layout.get());
+    test::AppendInfo(*appender, c.message);
     ASSERT_RC(RC_OK, appender->Close());
     EXPECT_EQ("\xEF\xBB\xBF" + c.line + "\r\n", test::ReadFileBytes(PathOf(name))) << name;
-
-    ConfigSection saved;
-    WString value;
-    ASSERT_RC(RC_OK, appender->SaveConfig(saved));
-    EXPECT_RC(c.on ? RC_OK : RC_ITEM_NOT_PRESENT, saved.GetValue(u"EscapeLineBreaks", &value)) << name;
-    EXPECT_EQ(c.on ? u"true" : u"", value);
   }
 }
 
-TEST(AppenderFactory, BuildsTheClassOfEachTypeNameWhichChecksItsOwnType) {
+// Each type's keys: the code a load gives, and what the saved section then
+// holds besides "Type=Appender", "BreakSeverity=ALL", "ImmediateWrite=false"
+// and the file name "a" in the log folder. Type names match exactly.
+TEST(AppenderConfiguration, KeysGiveTheirCodesAndSaveBackWhatWasStored) {
+  const struct {
+    WStringView type, keys;
+    ResultCode rc;
+    const char* saved;
+  } kCases[] = {
+      {u"File", u"FileName = a", RC_ITEM_NOT_PRESENT, "AppenderType=File"},
+      {u"File", u"AppenderType = file\nFileName = a", RC_APPENDER_TYPE_MISMATCH, "AppenderType=File"},
+      {u"File", u"AppenderType = File\nFileName = a\nImmediateWrite = True", RC_OK, "AppenderType=File"},
+      {u"File", u"AppenderType = File\nFileName = a\nImmediateWrite = yes\nEscapeLineBreaks = 1", RC_OK,
+       "AppenderType=File EscapeLineBreaks=true ImmediateWrite=true"},
+      {u"File", u"AppenderType = File\nFileName = /x/b\nImmediateWrite = yes\nBreakSeverity = wArN", RC_OK,
+       "AppenderType=File BreakSeverity=WARN FileName=/x/b ImmediateWrite=true"},
+      {u"Null", u"AppenderType = Null", RC_OK, "AppenderType=Null"},
+      {u"Console", u"AppenderType = Console\nTarget = system.out", RC_OK,
+       "AppenderType=Console Target=System.err"},
+      {u"file", u"", RC_APPENDER_NOT_FOUND, ""},
+      {u"RollingFile", u"FileName = a", RC_OK, "AppenderType=RollingFile FilesCount=10 Size=1048576"},
+      {u"RollingFile", u"AppenderType = RollingFile\nSize = 0x400\nFilesCount = 3 backups\nFileName = a",
+       RC_OK, "AppenderType=RollingFile FilesCount=3 Size=1024"},
+      {u"RollingFile", u"AppenderType = File\nSize = 5\nFileName = a", RC_APPENDER_TYPE_MISMATCH,
+       "AppenderType=RollingFile FilesCount=10 Size=1048576"},
+      {u"RollingFile", u"Size = -5\nFilesCount = 3\nFileName = a", RC_INVALID_PARAMETER,
+       "AppenderType=RollingFile FilesCount=10 Size=1048576"},
+      {u"RollingFile", u"Size = 7\nFilesCount = -3\nFileName = a", RC_INVALID_PARAMETER,
+       "AppenderType=RollingFile FilesCount=10 Size=7"},
+      {u"RollingFile", u"Size = 7", RC_ITEM_NOT_PRESENT, "AppenderType=RollingFile FilesCount=10 Size=7"},
+      {u"RollingDateFile", u"AppenderType = RollingDateFile\nFileName = a", RC_OK,
+       "AppenderType=RollingDateFile DaysCount=0"},
+      {u"RollingDateFile", u"AppenderType = RollingDateFile\nFilesCount = 5\nFileName = a", RC_OK,
+       "AppenderType=RollingDateFile FilesCount=5"},
+      {u"RollingDateFile", u"AppenderType = RollingDateFile\nDaysCount = 0x7\nFileName = a", RC_OK,
+       "AppenderType=RollingDateFile DaysCount=7"},
+      {u"RollingDateFile", u"AppenderType = RollingDateFile\nFilesCount = 3\nDaysCount = 3\nFileName = a",
+       RC_INVALID_PARAMETER, "AppenderType=RollingDateFile DaysCount=0"},
+      {u"RollingDateFile", u"AppenderType = RollingDateFile\nDaysCount = -1\nFileName = a",
+       RC_INVALID_PARAMETER, "AppenderType=RollingDateFile DaysCount=0"},
+      {u"RollingDateFile", u"FileName = a", RC_ITEM_NOT_PRESENT, "AppenderType=RollingDateFile DaysCount=0"},
+      {u"RollingDateFile", u"AppenderType = RollingFile\nFileName = a", RC_APPENDER_TYPE_MISMATCH,
+       "AppenderType=RollingDateFile DaysCount=0"},
+  };
+  const std::set<std::string> kDefaults = {"Type=Appender", "BreakSeverity=ALL", "ImmediateWrite=false",
+                                           "FileName=/logs/a", "FileName="};
   StandaloneAppenderOwner owner;
-  AppenderRef made;
-  ASSERT_RC(RC_OK, CreateAppender(u"File", &owner, u"f", u"/logs", &made));
-  EXPECT_EQ(u"/logs", dynamic_cast<FileAppender&>(*made).LogDirectory());
-  ASSERT_RC(RC_OK, CreateAppender(u"Console", &owner, u"c", u"", &made));
-  EXPECT_NE(nullptr, dynamic_cast<ConsoleAppender*>(made.get()));
-  ASSERT_RC(RC_OK, CreateAppender(u"Null", &owner, u"n", u"", &made));
-  ASSERT_RC(RC_OK, made->LoadConfig(*SectionFromText(u"[n]\nAppenderType = Null\n")));
-  // Types built as a related class refuse their own section.
-  for (const WStringView type : {u"SharedFile", u"Syslog"}) {
-    ASSERT_RC(RC_OK, CreateAppender(type, &owner, u"s", u"/logs", &made));
-    EXPECT_RC(RC_APPENDER_TYPE_MISMATCH,
-              made->LoadConfig(*SectionFromText(u"[s]\nFileName = a.log\nAppenderType = " + WString(type))));
+  for (const auto& c : kCases) {
+    AppenderRef appender;
+    ResultCode rc = CreateAppender(c.type, &owner, u"r", u"/logs", &appender);
+    if (Succeeded(rc)) rc = appender->LoadConfig(*SectionFromText(u"[r]\n" + WString(c.keys) + u"\n"));
+    EXPECT_RC(c.rc, rc) << ToUtf8(c.type) << ": " << ToUtf8(c.keys);
+    ConfigSectionRef saved = std::make_shared<ConfigSection>();
+    if (appender != nullptr) {
+      ConfigDocument document;
+      ASSERT_RC(RC_OK, ExportAppenderSection(*appender, document));
+      ASSERT_RC(RC_OK, document.FindSection(u"r", &saved));
+    }
+    EXPECT_EQ(c.saved, test::KeysText(*saved, kDefaults)) << ToUtf8(c.type) << ": " << ToUtf8(c.keys);
   }
-  ASSERT_RC(RC_OK, CreateAppender(u"RollingFile", &owner, u"r", u"/logs", &made));
-  EXPECT_EQ(u"/logs", dynamic_cast<RollingFileAppender&>(*made).LogDirectory());
-  ASSERT_RC(RC_OK, CreateAppender(u"RollingDateFile", &owner, u"d", u"/logs", &made));
-  EXPECT_EQ(u"/logs", dynamic_cast<RollingDateFileAppender&>(*made).LogDirectory());
-  EXPECT_RC(RC_APPENDER_NOT_FOUND, CreateAppender(u"file", &owner, u"x", u"", &made));
-  EXPECT_RC(RC_APPENDER_NOT_FOUND, CreateAppender(u"rollingFile", &owner, u"x", u"", &made));
 }
 
 class ConsoleAppenderTest : public test::TempDirTest {};
@@ -148,7 +162,6 @@ TEST_F(ConsoleAppenderTest, LinesReachTheChosenStreamAndAMissingStreamFailsNothi
     appender->AttachLayout(layout.get());
     return appender;
   };
-  EXPECT_TRUE(make(u"system.out")->UsesStandardError()) << "only System.out, exactly, means standard output";
   auto out = make(u"System.out");
   auto err = make(u"System.err");
   const WString longText(100000, u'\u00e9');

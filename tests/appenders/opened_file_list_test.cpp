@@ -1,9 +1,7 @@
 #include "appenders/opened_file_list.h"
 
 #include <atomic>
-#include <barrier>
 #include <set>
-#include <thread>
 
 #include "appenders/standalone_owner.h"
 #include "support/test_support.h"
@@ -36,30 +34,25 @@ TEST(OpenedFileListTest, EachExactPathIsRecordedOnceNewestFirst) {
 // Threads report overlapping paths while a reader walks the list: every
 // entry is whole when seen, and each path is in the list once.
 TEST(OpenedFileListTest, ConcurrentReportsGiveOneWholeEntryPerPath) {
-  constexpr int kThreads = 8, kDistinct = 400;
+  constexpr unsigned kThreads = 8, kDistinct = 400;
   StandaloneAppenderOwner owner;
-  std::barrier start(kThreads + 1);
-  std::atomic<int> finished{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      for (int i = 0; i < kDistinct; ++i) {
-        EXPECT_RC(RC_OK,
-                  owner.ReportOpenedFile(ToUtf16("/logs/f" + std::to_string((t * 50 + i) % kDistinct))));
-      }
-      ++finished;
-    });
-  }
-  start.arrive_and_wait();
+  std::atomic<unsigned> finished{0};
   bool whole = true;
-  for (bool last = false; !last;) {
-    last = finished == kThreads;  // one more walk once every thread is done
-    for (const OpenedFileEntry* entry = owner.OpenedFiles().Head(); entry != nullptr; entry = entry->next) {
-      whole = whole && entry->Path().starts_with(u"/logs/f") && entry->Path().size() - 8 <= 2;
+  test::RunThreads(kThreads + 1, [&](unsigned t) {
+    for (unsigned i = 0; t < kThreads && i < kDistinct; ++i) {
+      EXPECT_RC(RC_OK, owner.ReportOpenedFile(ToUtf16("/logs/f" + std::to_string((t * 50 + i) % kDistinct))));
     }
-  }
-  for (std::thread& thread : threads) thread.join();
+    if (t < kThreads) {
+      ++finished;
+      return;
+    }
+    for (bool last = false; !last;) {
+      last = finished == kThreads;  // one more walk once every thread is done
+      for (const OpenedFileEntry* entry = owner.OpenedFiles().Head(); entry != nullptr; entry = entry->next) {
+        whole = whole && entry->Path().starts_with(u"/logs/f") && entry->Path().size() - 8 <= 2;
+      }
+    }
+  });
   EXPECT_TRUE(whole);
   const std::vector<WString> paths = PathsOf(owner.OpenedFiles());
   EXPECT_EQ(std::size_t{kDistinct}, paths.size());

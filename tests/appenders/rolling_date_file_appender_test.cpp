@@ -9,11 +9,10 @@ namespace zun {
 namespace {
 
 namespace fs = std::filesystem;
+using test::AppendInfo;
 using test::At;
 using test::MakeLayout;
-using test::MakeRecord;
 using test::ReadFileBytes;
-using test::SectionFromText;
 
 FileTime gNow = 0;
 std::uint64_t gTicks = 0;
@@ -31,15 +30,9 @@ class RollingDateFileAppenderTest : public test::TempDirTest {
   }
   std::unique_ptr<RollingDateFileAppender> Make(WStringView keys, const fs::path& folder,
                                                 const Layout* layout = nullptr) {
-    std::unique_ptr<RollingDateFileAppender> appender;
-    EXPECT_RC(RC_OK, RollingDateFileAppender::Create(&owner_, u"d", ToUtf16(folder.string()), &appender));
-    EXPECT_RC(RC_OK, appender->LoadConfig(*SectionFromText(
-                         u"[d]\nAppenderType = RollingDateFile\nFileName = common.log\n" + WString(keys))));
-    appender->AttachLayout(layout != nullptr ? layout : layout_.get());
-    return appender;
-  }
-  void Log(RollingDateFileAppender& appender, WStringView message) {
-    ASSERT_RC(RC_OK, appender.Append(MakeRecord(kSeverityInfo, message)));
+    return test::MakeFileAppender<RollingDateFileAppender>(&owner_, folder,
+                                                           u"FileName = common.log\n" + WString(keys),
+                                                           layout != nullptr ? layout : layout_.get());
   }
   static FileTime CreationTime(const fs::path& path) {
     FileFacts facts;
@@ -55,13 +48,13 @@ TEST_F(RollingDateFileAppenderTest, TheFirstRecordAfterTheFirstMillisecondOfADay
   auto layout = MakeLayout(u"Format = %msg\nHeader = h\nFooter = f\n");
   auto appender = Make(u"FilesCount = 5\n", Dir(), layout.get());
   gNow = At(2019, 3, 7, 23, 59, 59, 900);
-  Log(*appender, u"a");
+  AppendInfo(*appender, u"a");
   EXPECT_EQ(gNow, CreationTime(PathOf("common.log")));
   gNow = At(2019, 3, 8) + 5000;  // half a millisecond into the day
-  Log(*appender, u"b");
+  AppendInfo(*appender, u"b");
   EXPECT_EQ((std::set<std::string>{"common.log", "common.log.lock"}), test::FileNames(Dir()));
   gNow = At(2019, 3, 8) + 10000;
-  Log(*appender, u"c");
+  AppendInfo(*appender, u"c");
   EXPECT_EQ("\xEF\xBB\xBFh\r\na\r\nb\r\nf\r\n", ReadFileBytes(PathOf("common.2019-03-07.log")));
   EXPECT_EQ("\xEF\xBB\xBFh\r\nc\r\n", ReadFileBytes(PathOf("common.log")));
   EXPECT_EQ(gNow, CreationTime(PathOf("common.log")));
@@ -75,12 +68,12 @@ TEST_F(RollingDateFileAppenderTest, ALogLeftFromAnEarlierDayIsRolledBeforeItsFir
   test::WriteFileBytes(PathOf("common.2019-03-07.log"), "taken");
   gNow = At(2019, 3, 8, 9);
   auto appender = Make(u"FilesCount = 5\n", Dir());
-  Log(*appender, u"new 1");
-  Log(*appender, u"new 2");
+  AppendInfo(*appender, u"new 1");
+  AppendInfo(*appender, u"new 2");
   EXPECT_EQ("taken", ReadFileBytes(PathOf("common.2019-03-07.log")));
   fs::remove(PathOf("common.2019-03-07.log"));
   gTicks += 1000;
-  Log(*appender, u"new 3");
+  AppendInfo(*appender, u"new 3");
   EXPECT_EQ((std::vector<std::string>{"old", "new 1", "new 2"}),
             test::ReadLogLines(PathOf("common.2019-03-07.log")));
   EXPECT_EQ(std::vector<std::string>{"new 3"}, test::ReadLogLines(PathOf("common.log")));
@@ -109,7 +102,7 @@ TEST_F(RollingDateFileAppenderTest, RetentionKeepsExactlyTheCountOrTheAgeAndNoth
                                            At(2019, 3, 8, 8)));
     gNow = At(2019, 3, 9, 12);
     auto appender = Make(c.keys, dir);
-    Log(*appender, u"x");
+    AppendInfo(*appender, u"x");
     std::set<std::string> expected = kOthers;
     for (int day = c.firstKept; day <= 8; ++day)
       expected.insert("common.2019-03-0" + std::to_string(day) + ".log");
@@ -117,10 +110,8 @@ TEST_F(RollingDateFileAppenderTest, RetentionKeepsExactlyTheCountOrTheAgeAndNoth
   }
 }
 
-class RollingDateFileProcessesTest : public test::TempDirTest {};
-
-TEST_F(RollingDateFileProcessesTest, ProcessesShareALogAcrossMidnightsWithoutLosingOrSplittingALine) {
-  test::ShareDayRolledLog(Dir(), 4, 2000, At(2019, 3, 7, 23, 59, 59), 50000000);
+TEST_F(RollingDateFileAppenderTest, ProcessesShareALogAcrossMidnightsWithoutLosingOrSplittingALine) {
+  test::ShareRolledLog(Dir(), 4, 2000, 0, 0, At(2019, 3, 7, 23, 59, 59), 50000000);
 }
 
 }  // namespace
