@@ -1,14 +1,8 @@
 #include "core/logger.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdarg>
-#include <string>
-#include <vector>
 
 #include "core/logger_test_support.h"
-#include "core/logger_tree.h"
-#include "support/test_support.h"
 
 namespace zun {
 namespace {
@@ -134,33 +128,6 @@ TEST_F(LoggerTest, LogFromSourceProtectsOnlyRenderedArguments) {
   EXPECT_RC(RC_INVALID_PARAMETER,
             dispatch->vtbl->LogFromSource(dispatch, ZUN_SEVERITY_WARN, u"x", nullptr, 0, &info, nullptr));
   EXPECT_EQ(2u, owner_.Records().size()) << "failed calls dispatch nothing";
-}
-
-// The fields of each view reach the file in the dispatcher's tests; here
-// the order of the calls to the source and where a failure stops the batch.
-TEST_F(LoggerTest, LogRecordsReadsTheSourceInOrderAndStopsAtTheFirstFailure) {
-  tree_.SetKeyRecordLine(std::make_shared<const WString>(u"key line"));
-  ZunLogger* logger = Get(u"batch", 57)->Interface();
-  test::ViewSource source;
-  source.views.resize(3);
-  source.views[0].protectionMode = 2;
-  ASSERT_RC(RC_OK, logger->vtbl->LogRecords(logger, &source.face, 1));
-  EXPECT_EQ((std::vector<std::uint32_t>{2, 1, 0}), source.asked);
-  EXPECT_EQ(u"key line", Last().KeyRecordLineText());
-  EXPECT_EQ(2u, Last().protectionMode);
-
-  source.failAt = 1;
-  source.asked.clear();
-  EXPECT_RC(RC_READ_FAULT, logger->vtbl->LogRecords(logger, &source.face, 0));
-  EXPECT_EQ((std::vector<std::uint32_t>{0, 1}), source.asked);
-
-  source.failAt = UINT32_MAX;
-  source.asked.clear();
-  owner_.FailAfter(5, RC_WRITE_FAULT);
-  EXPECT_RC(RC_WRITE_FAULT, logger->vtbl->LogRecords(logger, &source.face, 0));
-  EXPECT_EQ((std::vector<std::uint32_t>{0, 1}), source.asked) << "a dispatch failure stops the batch";
-  EXPECT_EQ(5u, owner_.Records().size());
-  EXPECT_RC(RC_INVALID_PARAMETER, logger->vtbl->LogRecords(logger, nullptr, 0));
 }
 
 // Appender lists in the export are checked with the whole configuration's.
