@@ -1,5 +1,7 @@
 // Loggers and the logger tree: names, thresholds, appender lists and the
 // log slots hosts call.
+#include "core/logger_tree.h"
+
 #include <algorithm>
 #include <cstdarg>
 
