@@ -1,17 +1,51 @@
-// Applying configuration documents: every failure code,
-// objects built and reused by name, the exported text, and reconfiguration
-// while other threads log.
+// Configuration documents, texts, files and reloads applied to a log
+// system: every failure code, objects built and reused by name, the
+// exported text, and reconfiguration while other threads log.
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 
+#include "appenders/appender_fixtures.h"
 #include "appenders/standard_layout.h"
-#include "core/log_system_fixture.h"
+#include "config/config_writer.h"
+#include "core/config_loading.h"
+#include "core/log_system.h"
 
 namespace zun {
 namespace {
 
-using test::LogSystemTest;
+// A log system of its own per test, with the temporary folder as both its
+// configuration folder and its log folder.
+class LogSystemTest : public test::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    folder_ = ToUtf16(Dir().string());
+    ASSERT_RC(RC_OK, system_.Start(folder_, folder_));
+  }
+  ResultCode Apply(WStringView text) { return ApplySourceText(system_, text, folder_); }
+  Severity ThresholdOf(WStringView name) { return system_.Tree().Find(name)->Threshold(); }
+  std::string AppendersOf(WStringView name) {  // joined by "|"
+    std::vector<WString> names;
+    EXPECT_RC(RC_OK, system_.Tree().Find(name)->AppenderNames(&names));
+    std::string joined;
+    for (const WString& each : names) joined += (joined.empty() ? "" : "|") + ToUtf8(each);
+    return joined;
+  }
+  ZunLogger* Get(WStringView name) {
+    ZunLogger* logger = nullptr;
+    EXPECT_RC(RC_OK, system_.GetLogger(58, name, &logger));
+    return logger;
+  }
+  static ResultCode Log(ZunLogger* logger, WStringView message) {  // at WARN
+    return logger->vtbl->LogFull(logger, ZUN_SEVERITY_WARN, WString(message).c_str(), u"m.c", 1, 2, 3, 4, 0,
+                                 nullptr);
+  }
+
+  WString folder_;
+  LogSystem system_;
+};
 
 // Each text fails with its code; "zz", an appender configured after every
 // appender and layout of the texts, is built only when the failure comes
@@ -66,10 +100,6 @@ TEST_F(LogSystemTest, ObjectsAreBuiltOnceAndReconfiguredByName) {
   EXPECT_EQ("a|b", AppendersOf(u"comma"));
   EXPECT_EQ("b|a", AppendersOf(u"quoted"));
   EXPECT_EQ(0u, applied.appenders.count(u"misspelt") + (system_.Tree().Find(u"misspelt") != nullptr));
-  CompiledFormat fw;
-  ASSERT_RC(RC_OK, CompileLayoutFormat(kFwLayoutFormat, &fw));
-  EXPECT_EQ(fw, dynamic_cast<CustomLayout&>(*applied.layouts.at(u"fw")).Compiled());
-
   EXPECT_EQ(0x10000u, system_.MaxQueueSize());
   EXPECT_RC(RC_OK, Apply(u"[root]\nMaxQueueSize = -1\n"));
   EXPECT_EQ(0x10000u, system_.MaxQueueSize());
@@ -153,6 +183,79 @@ TEST_F(LogSystemTest, ReconfiguringWhileLoggingLosesNoRecord) {
   test::AppendWriters writers;
   for (unsigned t = 0; t < kThreads; ++t) writers[t] = kLines;
   test::ExpectEveryLineOnce(lines, writers);
+}
+
+// A file of one non-additive logger section at a severity; `ahead` moves
+// its last-write time that many seconds on, so that a change always shows.
+void WriteLogger(const std::filesystem::path& path, const std::string& name, const std::string& severity,
+                 int ahead = 0) {
+  test::WriteFileBytes(path, "[" + name + "]\nAdditive = no\nSeverity = " + severity + "\n");
+  std::filesystem::last_write_time(path,
+                                   std::filesystem::last_write_time(path) + std::chrono::seconds(ahead));
+}
+
+TEST_F(LogSystemTest, LoadedFilesAreRecordedOnceAndReloaded) {
+  WriteLogger(PathOf("privlog.cfg"), "p", "ERROR");
+  LoadPrivateConfiguration(system_);
+  WriteLogger(PathOf("privlog.cfg"), "p", "FATAL", 5);
+  LoadPrivateConfiguration(system_);  // tried once only
+  WriteLogger(PathOf("one.cfg"), "one", "ERROR");
+  WriteLogger(PathOf("two.cfg"), "two", "ERROR");
+  ASSERT_RC(RC_OK, LoadSourceFile(system_, u"one.cfg", folder_, folder_));
+  ASSERT_RC(RC_OK, LoadSourceFile(system_, u"one.cfg", folder_, u"logs"));
+  ASSERT_RC(RC_OK, LoadSourceFile(system_, u"two.cfg", folder_, folder_));
+  EXPECT_RC(RC_FILE_NOT_FOUND, LoadSourceFile(system_, u"missing.cfg", folder_, folder_));
+  ASSERT_RC(RC_OK, Apply(u"[text]\nAdditive = no\nSeverity = ERROR\n"));
+  ASSERT_EQ(3u, system_.Sources().size());  // one.cfg, privlog.cfg, two.cfg
+  const ConfigSource& one = system_.Sources().begin()->second;
+  EXPECT_EQ(u"one.cfg", one.givenName);
+  EXPECT_EQ(PathOf("one.cfg").string(), ToUtf8(one.fullPath));
+  EXPECT_EQ(u"logs", one.logFolder);
+  EXPECT_EQ(kSeverityError, ThresholdOf(u"p"));
+
+  const WString allDebug =
+      u"[one]\nAdditive = no\nSeverity = DEBUG\n[two]\nAdditive = no\nSeverity = DEBUG\n"
+      u"[text]\nAdditive = no\nSeverity = DEBUG\n";
+  ASSERT_RC(RC_OK, Apply(allDebug));
+  std::filesystem::remove(PathOf("one.cfg"));
+  EXPECT_RC(RC_OK, ReloadConfiguration(system_));
+  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"one"));  // gone: skipped
+  EXPECT_EQ(kSeverityError, ThresholdOf(u"two"));
+  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"text"));  // texts are not recorded
+  EXPECT_EQ(kSeverityFatal, ThresholdOf(u"p"));
+
+  // Only files whose last-write time changed are applied, once per change.
+  ASSERT_RC(RC_OK, Apply(allDebug));
+  WriteLogger(PathOf("two.cfg"), "two", "WARN", 10);
+  ReloadChangedConfiguration(system_);
+  EXPECT_EQ(kSeverityWarn, ThresholdOf(u"two"));
+  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"text"));
+  ASSERT_RC(RC_OK, Apply(allDebug));
+  ReloadChangedConfiguration(system_);
+  EXPECT_EQ(kSeverityDebug, ThresholdOf(u"two"));
+}
+
+TEST_F(LogSystemTest, TheDefaultConfigurationRollsCommonLogUntilAHostReplacesIt) {
+  EXPECT_EQ(kSeverityInfo, ThresholdOf(u"root"));
+  ZunLogger* app = Get(u"app");
+  const WString line(1000, u'x');
+  for (int i = 0; i < 1030; ++i) ASSERT_RC(RC_OK, Log(app, line));  // past 1024000 bytes once
+  EXPECT_TRUE(std::filesystem::exists(PathOf("common.log.1")));
+  EXPECT_FALSE(std::filesystem::exists(PathOf("common.log.2")));
+
+  // The rolling appender is found by name, and refuses to become a console.
+  EXPECT_RC(RC_APPENDER_TYPE_MISMATCH,
+            Apply(u"[defaultFileAppender]\nType = Appender\nAppenderType = Console\n"));
+  ASSERT_RC(RC_OK, Apply(u"[mine]\nType = Appender\nAppenderType = File\nFileName = mine.log\n"
+                         u"[root]\nAddAppenders = mine\n"));
+  const auto size = std::filesystem::file_size(PathOf("common.log"));
+  ASSERT_RC(RC_OK, Log(app, u"to mine"));
+  ASSERT_RC(RC_OK, system_.Flush());
+  EXPECT_EQ(size, std::filesystem::file_size(PathOf("common.log")));
+  EXPECT_EQ(1u, test::ReadLogLines(PathOf("mine.log")).size());
+  ASSERT_RC(RC_OK, system_.Reset());
+  EXPECT_EQ("defaultFileAppender", AppendersOf(u"root"));
+  EXPECT_EQ(0u, system_.Applied().appenders.count(u"mine"));
 }
 
 }  // namespace

@@ -1,19 +1,19 @@
-#include "core/logger.h"
+// Loggers and the logger tree: names, thresholds, appender lists and the
+// log slots hosts call.
+#include "core/logger_tree.h"
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <cstdarg>
-#include <string>
-#include <vector>
 
 #include "core/logger_test_support.h"
-#include "core/logger_tree.h"
-#include "support/test_support.h"
 
 namespace zun {
 namespace {
 
 using test::ArgumentList;
+using test::LoggerTreeTest;
+using test::RecordingAppender;
+using test::Section;
 
 // A printf-style call through slot 3 the way a C host makes one; afterwards
 // reads one more int from the same list, to see where the library left it.
@@ -29,10 +29,10 @@ ResultCode LogFullThenPeek(ZunLogger* logger, int* next, const char16_t* format,
 
 // Records pass through the owner; the last one's standard line is read back.
 // The root's appender takes every record, so each call is built.
-class LoggerTest : public test::LoggerTreeTest {
+class LoggerTest : public LoggerTreeTest {
  protected:
   void SetUp() override { ASSERT_RC(RC_OK, LoggerTree::AddAppender(&tree_.Root(), &all_)); }
-  test::RecordingAppender all_{u"all"};
+  RecordingAppender all_{u"all"};
 
   LogRecord Last() {
     const auto records = owner_.Records();
@@ -70,7 +70,7 @@ TEST_F(LoggerTest, LogFullFormatsFromTheCallersListAndLeavesItPastWhatItRead) {
 // same code, the caller's list taken as far as the text would take it.
 TEST_F(LoggerTest, ACallNoAppenderTakesIsDroppedUnbuiltAsIfBuilt) {
   ZunLogger* logger = Get(u"quiet")->Interface();
-  ASSERT_RC(RC_OK, all_.LoadConfig(*test::Section({{u"BreakSeverity", u"FATAL"}})));
+  ASSERT_RC(RC_OK, all_.LoadConfig(*Section({{u"BreakSeverity", u"FATAL"}})));
   int next = 0;
   ASSERT_RC(RC_OK, LogFullThenPeek(logger, &next, u"%*d %hs %Lf %r|", 3, 42, "n", 1.5L, u"ab", 2u, 99));
   EXPECT_EQ(99, next);
@@ -79,13 +79,13 @@ TEST_F(LoggerTest, ACallNoAppenderTakesIsDroppedUnbuiltAsIfBuilt) {
 
   // Each change of what is taken counts: a lower break severity, a
   // non-additive logger with an appender of its own, an appender retired.
-  ASSERT_RC(RC_OK, all_.LoadConfig(*test::Section({})));
+  ASSERT_RC(RC_OK, all_.LoadConfig(*Section({})));
   ASSERT_RC(RC_OK, LogFullThenPeek(logger, &next, u"%d", 1, 2));
   EXPECT_EQ(1u, owner_.Records().size());
-  ASSERT_RC(RC_OK, logger->vtbl->Configure(logger, test::Section({{u"Additive", u"no"}}).get()));
+  ASSERT_RC(RC_OK, logger->vtbl->Configure(logger, Section({{u"Additive", u"no"}}).get()));
   ASSERT_RC(RC_OK, LogFullThenPeek(logger, &next, u"%d", 1, 2));
   EXPECT_EQ(1u, owner_.Records().size()) << "no appender of its own";
-  test::RecordingAppender own{u"own"};
+  RecordingAppender own{u"own"};
   ASSERT_RC(RC_OK, LoggerTree::AddAppender(Logger::FromInterface(logger), &own));
   ASSERT_RC(RC_OK, own.Retire());
   EXPECT_RC(AsWarning(RC_NOT_AVAILABLE), LogFullThenPeek(logger, &next, u"%d", 1, 2));
@@ -136,39 +136,12 @@ TEST_F(LoggerTest, LogFromSourceProtectsOnlyRenderedArguments) {
   EXPECT_EQ(2u, owner_.Records().size()) << "failed calls dispatch nothing";
 }
 
-// The fields of each view reach the file in the dispatcher's tests; here
-// the order of the calls to the source and where a failure stops the batch.
-TEST_F(LoggerTest, LogRecordsReadsTheSourceInOrderAndStopsAtTheFirstFailure) {
-  tree_.SetKeyRecordLine(std::make_shared<const WString>(u"key line"));
-  ZunLogger* logger = Get(u"batch", 57)->Interface();
-  test::ViewSource source;
-  source.views.resize(3);
-  source.views[0].protectionMode = 2;
-  ASSERT_RC(RC_OK, logger->vtbl->LogRecords(logger, &source.face, 1));
-  EXPECT_EQ((std::vector<std::uint32_t>{2, 1, 0}), source.asked);
-  EXPECT_EQ(u"key line", Last().KeyRecordLineText());
-  EXPECT_EQ(2u, Last().protectionMode);
-
-  source.failAt = 1;
-  source.asked.clear();
-  EXPECT_RC(RC_READ_FAULT, logger->vtbl->LogRecords(logger, &source.face, 0));
-  EXPECT_EQ((std::vector<std::uint32_t>{0, 1}), source.asked);
-
-  source.failAt = UINT32_MAX;
-  source.asked.clear();
-  owner_.FailAfter(5, RC_WRITE_FAULT);
-  EXPECT_RC(RC_WRITE_FAULT, logger->vtbl->LogRecords(logger, &source.face, 0));
-  EXPECT_EQ((std::vector<std::uint32_t>{0, 1}), source.asked) << "a dispatch failure stops the batch";
-  EXPECT_EQ(5u, owner_.Records().size());
-  EXPECT_RC(RC_INVALID_PARAMETER, logger->vtbl->LogRecords(logger, nullptr, 0));
-}
-
 // Appender lists in the export are checked with the whole configuration's.
 TEST_F(LoggerTest, ExportedSectionsConfigureAnEqualLogger) {
   ZunLogger* logger = Get(u"exp")->Interface();
-  ASSERT_RC(RC_OK, logger->vtbl->Configure(
-                       logger, test::Section({{u"Additive", u"no"}, {u"Severity", u"detail"}}).get()));
-  ConfigSectionRef exported = test::Section({});
+  ASSERT_RC(RC_OK,
+            logger->vtbl->Configure(logger, Section({{u"Additive", u"no"}, {u"Severity", u"detail"}}).get()));
+  ConfigSectionRef exported = Section({});
   ASSERT_RC(RC_OK, logger->vtbl->ExportConfiguration(logger, exported.get()));
   WString type;
   EXPECT_RC(RC_OK, exported->GetValue(u"Type", &type));
@@ -177,6 +150,126 @@ TEST_F(LoggerTest, ExportedSectionsConfigureAnEqualLogger) {
   ASSERT_RC(RC_OK, copy->vtbl->Configure(copy, exported.get()));
   EXPECT_FALSE(Logger::FromInterface(copy)->IsAdditive());
   EXPECT_EQ(kSeverityDetail, Logger::FromInterface(copy)->Threshold());
+}
+
+TEST_F(LoggerTreeTest, EmptySegmentsAreSkippedAndBlanksRefused) {
+  Logger* ab = Get(u"a..b");
+  ASSERT_EQ(u"a.b", ab->Name());
+  EXPECT_EQ(&tree_.Root(), ab->Parent()->Parent());
+  for (std::u16string_view spelling : {u"a.b", u".a.b."}) EXPECT_EQ(ab, tree_.Find(spelling));
+  EXPECT_EQ(ab->Parent(), Get(u"a"));
+  EXPECT_EQ(nullptr, tree_.Find(u"A.b")) << "segments compare with case";
+  for (std::u16string_view rootName : {u"", u"rOoT", u"..."}) EXPECT_EQ(&tree_.Root(), Get(rootName));
+
+  // Children are kept in UTF-16LE byte order: U+0100 (00 01) before "a" (61 00).
+  std::vector<WString> names{u"b", u"\u00FF", u"ab", u"a", u"\u0100"};
+  std::sort(names.begin(), names.end(), SegmentLess{});
+  EXPECT_EQ((std::vector<WString>{u"\u0100", u"a", u"ab", u"b", u"\u00FF"}), names);
+
+  // A blank refuses the segment that would be created.
+  Logger* untouched = reinterpret_cast<Logger*>(0x1);
+  EXPECT_RC(RC_INVALID_LOGGER_NAME, tree_.GetOrCreate(&untouched, 0, u"c d"));
+  EXPECT_EQ(reinterpret_cast<Logger*>(0x1), untouched);
+  EXPECT_EQ(nullptr, tree_.Find(u"c"));
+  EXPECT_RC(RC_INVALID_LOGGER_NAME, tree_.GetOrCreate(&untouched, 0, u"x.y z"));
+  ASSERT_NE(nullptr, tree_.Find(u"x")) << "the first segment stays created";
+  EXPECT_EQ(nullptr, tree_.Find(u"x")->FindChild(u"y"));
+  EXPECT_RC(RC_INVALID_LOGGER_NAME, tree_.GetOrCreate(&untouched, 0, u"root "));
+}
+
+TEST_F(LoggerTreeTest, ThresholdsFlowDownToAdditiveLoggersAndEnableOnlyWhatIsAbove) {
+  Logger* warn = Get(u"w");
+  LoggerTree::SetThreshold(warn, kSeverityWarn);
+  EXPECT_EQ(kSeverityWarn, Get(u"w.child.grandchild")->Threshold()) << "new loggers start at the parent's";
+
+  Logger* lone = Get(u"lone");
+  Logger* loneChild = Get(u"lone.child");
+  ASSERT_RC(RC_OK, lone->Configure(*Section({{u"Additive", u"no"}, {u"Severity", u"debug"}})));
+  EXPECT_EQ(kSeverityDebug, loneChild->Threshold());
+  ASSERT_RC(RC_OK, tree_.Root().Configure(*Section({{u"Severity", u"error"}})));
+  EXPECT_FALSE(tree_.Root().IsAdditive());
+  EXPECT_EQ(kSeverityError, warn->Threshold());
+  EXPECT_EQ(kSeverityDebug, lone->Threshold());
+  EXPECT_EQ(kSeverityDebug, loneChild->Threshold()) << "the subtree of a non-additive logger keeps its own";
+
+  LoggerTree::ResetTree(lone);
+  EXPECT_EQ(kSeverityError, loneChild->Threshold()) << "a reset subtree takes its parent's threshold";
+  EXPECT_TRUE(lone->IsAdditive());
+  LoggerTree::ResetTree(&tree_.Root());
+  EXPECT_EQ(kSeverityInfo, warn->Threshold());
+
+  // IsEnabled is strictly above the threshold.
+  ZunDispatch* dispatch = Get(u"e")->DispatchInterface();
+  EXPECT_EQ(0, dispatch->vtbl->IsEnabled(dispatch, ZUN_SEVERITY_INFO));
+  EXPECT_EQ(1, dispatch->vtbl->IsEnabled(dispatch, ZUN_SEVERITY_INFO + 1));
+  LoggerTree::SetThreshold(&tree_.Root(), kSeverityAll);
+  EXPECT_EQ(0, dispatch->vtbl->IsEnabled(dispatch, ZUN_SEVERITY_ALL));
+  EXPECT_EQ(1, dispatch->vtbl->IsEnabled(dispatch, ZUN_SEVERITY_ALL + 1));
+}
+
+TEST_F(LoggerTreeTest, OnlyExactFalseNoOrZeroMakeALoggerNonAdditive) {
+  Logger* parent = Get(u"p");
+  LoggerTree::SetThreshold(parent, kSeverityWarn);
+  Logger* child = Get(u"p.c");
+  // An additive child keeps its parent's threshold.
+  for (const std::u16string value : {u"FALSE", u"No", u"off", u"", u"false", u"no", u"0"}) {
+    ASSERT_RC(RC_OK, child->Configure(*Section({{u"Additive", value}, {u"Severity", u"FATAL"}})));
+    const bool additive = value != u"false" && value != u"no" && value != u"0";
+    EXPECT_EQ(additive, child->IsAdditive()) << ToUtf8(value);
+    EXPECT_EQ(additive ? kSeverityWarn : kSeverityFatal, child->Threshold()) << ToUtf8(value);
+  }
+  ASSERT_RC(RC_OK, child->Configure(*Section({{u"Additive", u"0"}, {u"Severity", u"LOUD"}})));
+  EXPECT_EQ(kSeverityInfo, child->Threshold()) << "an unknown name is INFO";
+  ASSERT_RC(RC_OK, child->Configure(*Section({})));
+  EXPECT_TRUE(child->IsAdditive()) << "without the key a logger with a parent is additive";
+}
+
+TEST_F(LoggerTreeTest, OneFailingAppenderWarnsKeepsTheOthersAndStopsAtThisLogger) {
+  RecordingAppender failing(u"failing"), healthy(u"healthy"), atRoot(u"atRoot");
+  Logger* logger = Get(u"svc.db");
+  ASSERT_RC(RC_OK, LoggerTree::AddAppender(logger, &failing));
+  ASSERT_RC(RC_OK, LoggerTree::AddAppender(logger, &healthy));
+  ASSERT_RC(RC_OK, LoggerTree::AddAppender(&tree_.Root(), &atRoot));
+
+  failing.FailWith(RC_WRITE_FAULT);
+  EXPECT_RC(0xA0010043u, Warn(logger, u"first"));
+  EXPECT_EQ(std::vector<std::u16string>{u"first"}, healthy.Messages());
+  EXPECT_TRUE(atRoot.Messages().empty()) << "the parent is not written after a failure";
+
+  failing.FailWith(RC_OK);
+  EXPECT_RC(RC_OK, Warn(logger, u"second"));
+  EXPECT_EQ(std::vector<std::u16string>{u"second"}, failing.Messages());
+  EXPECT_EQ(std::vector<std::u16string>{u"second"}, atRoot.Messages()) << "svc has no appenders of its own";
+
+  // A warning stays that warning; a failure up the tree is the call's too.
+  healthy.FailWith(RC_WARN_TIMEOUT);
+  atRoot.FailWith(RC_ACCESS_DENIED);
+  EXPECT_RC(RC_WARN_TIMEOUT, Warn(logger, u"third"));
+  healthy.FailWith(RC_OK);
+  EXPECT_RC(0xA0010058u, Warn(logger, u"fourth"));
+
+  atRoot.FailWith(RC_OK);
+  ASSERT_RC(RC_OK, logger->Configure(*Section({{u"Additive", u"false"}})));
+  EXPECT_RC(RC_OK, Warn(logger, u"fifth"));
+  EXPECT_EQ(std::vector<std::u16string>{u"second"}, atRoot.Messages()) << "a non-additive logger stops";
+
+  LoggerTree::ResetTree(&tree_.Root());
+  EXPECT_TRUE(logger->IsAdditive());
+  EXPECT_RC(RC_OK, Warn(logger, u"nowhere"));
+  EXPECT_EQ(4u, failing.Messages().size()) << "a reset drops every appender";
+  EXPECT_EQ(std::vector<std::u16string>{u"second"}, atRoot.Messages());
+}
+
+TEST_F(LoggerTreeTest, FlushStopsAtALoggersFirstFailureButVisitsEveryLogger) {
+  RecordingAppender stubborn(u"stubborn"), afterIt(u"after"), inChild(u"child");
+  ASSERT_RC(RC_OK, LoggerTree::AddAppender(Get(u"f"), &stubborn));
+  ASSERT_RC(RC_OK, LoggerTree::AddAppender(Get(u"f"), &afterIt));
+  ASSERT_RC(RC_OK, LoggerTree::AddAppender(Get(u"f.g"), &inChild));
+  for (RecordingAppender* appender : {&stubborn, &afterIt, &inChild}) ASSERT_RC(RC_OK, appender->Open());
+  stubborn.FailWith(RC_INVALID_HANDLE);
+  EXPECT_RC(RC_INVALID_HANDLE, LoggerTree::FlushTree(&tree_.Root()));
+  EXPECT_TRUE(afterIt.IsOpened()) << "the logger's later appenders wait for the next flush";
+  EXPECT_FALSE(inChild.IsOpened());
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // Stand-ins for logger tests: an appender and a dispatcher that keep what
 // they receive and fail on demand, and the sources hosts hand over.
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,13 +61,11 @@ class RecordingAppender final : public Appender {
   std::vector<std::u16string> messages_;
 };
 
-// A dispatcher that writes straight to the appenders, as the synchronous
-// path does; once `okCount` records were kept (FailAfter) it fails instead.
+// A dispatcher that keeps each record and writes it straight to the
+// appenders, as the synchronous path does.
 class PassThroughOwner final : public AppenderOwner {
  public:
   ResultCode Dispatch(Logger* logger, LogRecord&& record) noexcept override {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (records_.size() >= failAt_) return failure_;
     records_.push_back(record);
     return LoggerTree::WriteToAppenders(logger, record);
   }
@@ -76,21 +73,10 @@ class PassThroughOwner final : public AppenderOwner {
   ResultCode WatchFolder(WStringView) noexcept override { return RC_OK; }
   ResultCode ReportOpenedFile(WStringView) noexcept override { return RC_OK; }
 
-  std::vector<LogRecord> Records() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return records_;
-  }
-  void FailAfter(std::size_t okCount, ResultCode rc) {
-    std::lock_guard<std::mutex> hold(lock_);
-    failAt_ = okCount;
-    failure_ = rc;
-  }
+  const std::vector<LogRecord>& Records() const { return records_; }
 
  private:
-  std::mutex lock_;
   std::vector<LogRecord> records_;
-  std::size_t failAt_ = SIZE_MAX;
-  ResultCode failure_ = RC_OK;
 };
 
 // A logger tree whose records pass straight to the appenders through a
