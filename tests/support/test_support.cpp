@@ -1,6 +1,8 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,8 +74,8 @@ std::string Outcome(ResultCode rc, WStringView text) {
 
 std::string HostProgram(const std::string& name) { return std::string(ZUNLOGX_HOST_DIR) + "/" + name; }
 
-std::string RunInChild(const std::vector<std::string>& environment,
-                       const std::function<std::string()>& body) {
+std::string RunInChild(const std::vector<std::string>& environment, const std::function<std::string()>& body,
+                       int timeoutMs) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return "[pipe failed]";
   std::fflush(nullptr);
@@ -88,13 +90,17 @@ std::string RunInChild(const std::vector<std::string>& environment,
   close(fds[1]);
   std::string output;
   char chunk[4096];
-  for (ssize_t n; pid > 0 && ((n = read(fds[0], chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR));) {
+  pollfd ready{fds[0], POLLIN, 0};
+  bool hung = false;
+  for (ssize_t n; pid > 0 && !(hung = poll(&ready, 1, timeoutMs) == 0) &&
+                  ((n = read(fds[0], chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR));) {
     if (n > 0) output.append(chunk, static_cast<std::size_t>(n));
   }
   close(fds[0]);
+  if (hung) kill(pid, SIGKILL);
   int status = -1;
   if (pid > 0) waitpid(pid, &status, 0);
-  if (status != 0) output += "[status " + std::to_string(status) + "]";
+  if (status != 0) output += hung ? "[hang]" : "[status " + std::to_string(status) + "]";
   return output;
 }
 
