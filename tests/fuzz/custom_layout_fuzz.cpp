@@ -45,20 +45,19 @@ zun::ConfigSectionRef LayoutSection(const WString& format, const WString& header
   return section;
 }
 
+// 2019-03-07 08:05:09,042 and numbers at the ends of their ranges.
 zun::LogRecord FixedRecord(zun::WStringView message) {
-  zun::LogRecord record;
-  record.loggerName = u"fuzz.layout";
-  record.severity = ZUN_SEVERITY_WARN;
-  record.message = message;
-  record.time = 131964195090420000ull;  // 2019-03-07 08:05:09,042
-  record.fileId = u"main.c";
-  record.line = 12;
-  record.buildNumber = 3;
-  record.revision = 0xFFFFFFFF;
-  record.product = 0x80000000;
-  record.threadId = 4000000000u;
-  record.processId = 77;
-  return record;
+  return {.loggerName = u"fuzz.layout",
+          .severity = ZUN_SEVERITY_WARN,
+          .message = WString(message),
+          .time = 131964195090420000ull,
+          .fileId = u"main.c",
+          .line = 12,
+          .buildNumber = 3,
+          .revision = 0xFFFFFFFF,
+          .product = 0x80000000,
+          .threadId = 4000000000u,
+          .processId = 77};
 }
 
 // Line-based text keeps no line break and trims vertical tabs. In a quoted
@@ -81,13 +80,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   CompiledFormat compiled;
   Check(zun::CompileLayoutFormat(format, &compiled) == zun::RC_OK);
-  const auto literalTokens =
-      std::count(compiled.tokens.begin(), compiled.tokens.end(), LayoutToken::kLiteral);
-  Check(static_cast<std::size_t>(literalTokens) == compiled.literals.size());
+  const auto& tokens = compiled.tokens;
+  Check(std::count(tokens.begin(), tokens.end(), LayoutToken::kLiteral) == std::ssize(compiled.literals));
   for (const WString& literal : compiled.literals) Check(!literal.empty());
-  for (std::size_t i = 1; i < compiled.tokens.size(); ++i) {
-    Check(compiled.tokens[i] != LayoutToken::kLiteral || compiled.tokens[i - 1] != LayoutToken::kLiteral);
-  }
+  const auto twoLiterals = [](LayoutToken a, LayoutToken b) { return a == b && a == LayoutToken::kLiteral; };
+  Check(std::adjacent_find(tokens.begin(), tokens.end(), twoLiterals) == tokens.end());
   WString rebuilt;
   CompiledFormat again;
   Check(zun::RebuildLayoutFormat(compiled, &rebuilt) == zun::RC_OK);
@@ -103,33 +100,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   WString withMessage, withoutMessage;
   Check(layout.Render(withMessage, record) == zun::RC_OK);
   Check(layout.Render(withoutMessage, unshown) == zun::RC_OK);
-  const auto messages = std::count(compiled.tokens.begin(), compiled.tokens.end(), LayoutToken::kMsg);
-  Check(withMessage.size() == withoutMessage.size() + 5 * static_cast<std::size_t>(messages));
+  const auto messages = std::count(tokens.begin(), tokens.end(), LayoutToken::kMsg);
+  Check(std::ssize(withMessage) == std::ssize(withoutMessage) + 5 * messages);
 
   file->AttachLayout(&layout);
   Check(file->Append(record) == zun::RC_OK && file->Append(unshown) == zun::RC_OK);
-  const std::vector<std::string> lines = zun::fuzz::TakeLines(*file);
-  file->AttachLayout(nullptr);
   // A line break inside a format's literal text stays in the file, so the
   // file is compared whole: each rendered text followed by CR LF.
-  std::string expected, written;
-  if (!header.empty()) expected += zun::fuzz::FileLine(header) + "\r\n";
-  expected += zun::fuzz::FileLine(withMessage) + "\r\n" + zun::fuzz::FileLine(withoutMessage) + "\r\n";
-  if (!footer.empty()) expected += zun::fuzz::FileLine(footer) + "\r\n";
-  for (const std::string& line : lines) written += line + "\r\n";
-  Check(written == expected);
+  std::string expected = zun::ToUtf8(withMessage) + "\r\n" + zun::ToUtf8(withoutMessage) + "\r\n";
+  if (!header.empty()) expected.insert(0, zun::ToUtf8(header) + "\r\n");
+  if (!footer.empty()) expected += zun::ToUtf8(footer) + "\r\n";
+  Check(zun::fuzz::TakeFile(*file) == expected);
+  file->AttachLayout(nullptr);
 
   if (KeepsInConfigText(rebuilt) && KeepsInConfigText(header) && KeepsInConfigText(footer)) {
     zun::ConfigDocument document;
     Check(zun::ExportLayoutSection(layout, document) == zun::RC_OK);
     zun::MemoryLineSink text;
     Check(zun::WriteDocument(document, text) == zun::RC_OK);
-    zun::ConfigDocument read;
-    zun::MemoryLineSource source(text.Text());
-    zun::ConfigSectionRef section;
-    Check(zun::ParseDocument(read, source) == zun::RC_OK && read.FindSection(u"L", &section) == zun::RC_OK);
     zun::CustomLayout loaded(WString(u"L"));
-    Check(loaded.LoadConfig(*section) == zun::RC_OK);
+    Check(loaded.LoadConfig(*zun::fuzz::SectionOf(text.Text())) == zun::RC_OK);
     Check(loaded.Compiled() == compiled && loaded.Header() == header && loaded.Footer() == footer);
   }
   return 0;

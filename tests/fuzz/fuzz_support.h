@@ -64,32 +64,6 @@ inline const std::filesystem::path& TempFolder() {
   return folder;
 }
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The lines of a new log file: it starts with the UTF-8 mark, holds no zero
-// byte, and CR LF ends every line and occurs nowhere else, so each line
-// written is one line read back.
-inline std::vector<std::string> LogFileLines(const std::string& bytes) {
-  std::vector<std::string> lines;
-  if (bytes.empty()) return lines;
-  Check(bytes.compare(0, 3, "\xEF\xBB\xBF") == 0);
-  Check(bytes.find('\0') == std::string::npos);
-  for (std::size_t at = 3; at < bytes.size();) {
-    const std::size_t end = bytes.find("\r\n", at);
-    Check(end != std::string::npos);
-    lines.push_back(bytes.substr(at, end - at));
-    at = end + 2;
-  }
-  return lines;
-}
-
-// How a line's text reaches a log file: as UTF-8, unchanged (records hold
-// no zero; line breaks are kept unless an appender escapes them).
-inline std::string FileLine(WStringView text) { return ToUtf8(text); }
-
 // The first section of configuration text.
 inline ConfigSectionRef SectionOf(WStringView text) {
   ConfigDocument document;
@@ -109,15 +83,30 @@ inline std::unique_ptr<FileAppender> MakeFileAppender(AppenderOwner* owner, WStr
   return appender;
 }
 
-// Closes the appender's file (footer written) and hands back its lines; the
-// file is removed, so the next record starts a new one.
-inline std::vector<std::string> TakeLines(FileAppender& appender) {
+// Closes the appender's file (footer written) and hands back what follows
+// the UTF-8 mark it starts with; the file is removed, so the next record
+// starts a new one. A log file holds no zero byte.
+inline std::string TakeFile(FileAppender& appender) {
   Check(appender.Flush() == RC_OK);
   WString path;
   Check(appender.FullPath(&path) == RC_OK);
-  const std::filesystem::path file(ToUtf8(path));
-  std::vector<std::string> lines = LogFileLines(ReadFile(file));
-  std::filesystem::remove(file);
+  std::ifstream in(ToUtf8(path), std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::filesystem::remove(ToUtf8(path));
+  Check((bytes.empty() || bytes.starts_with("\xEF\xBB\xBF")) && bytes.find('\0') == std::string::npos);
+  return bytes.empty() ? bytes : bytes.substr(3);
+}
+
+// The lines of TakeFile: CR LF ends every line and occurs nowhere else, so
+// each line written is one line read back.
+inline std::vector<std::string> TakeLines(FileAppender& appender) {
+  const std::string text = TakeFile(appender);
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; at < text.size(); at = end + 2) {
+    end = text.find("\r\n", at);
+    Check(end != std::string::npos);
+    lines.push_back(text.substr(at, end - at));
+  }
   return lines;
 }
 

@@ -12,16 +12,17 @@
 // - without a message the record's text is the typed rendering, which reads
 //   back item by item: the kind's prefix, the value in its fixed form, texts
 //   escaped so that no line break and no zero is left;
-// - with the input's format the message is what one pass of the formatter
-//   gives over the same arguments, or a code for a bad kind or an argument
-//   left over;
+// - with the input's format the message is what the formatter gives over the
+//   same arguments, or a code for a bad kind or an argument left over, found
+//   while measuring; measuring, formatting into a buffer of the measured
+//   size and into a shorter one agree on the size and the text, which holds
+//   no zero;
 // - "%s" over each argument alone prints its value as text;
 // - the host's source is read up to its end and never past it.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -34,6 +35,7 @@
 
 namespace {
 
+using zun::RC_OK;
 using zun::WString;
 using zun::fuzz::Check;
 
@@ -41,12 +43,10 @@ constexpr std::size_t kMaxArguments = 64;
 
 // A host's source over a list: read once, and the end reported once.
 struct HostSource {
-  ZunArgumentSource face;
-  const std::vector<ZunTypedArgument>* arguments;
+  ZunArgumentSource face{&kTable};
+  const std::vector<ZunTypedArgument>& arguments;
   std::size_t next = 0;
   bool ended = false;
-
-  explicit HostSource(const std::vector<ZunTypedArgument>& list) : face{&kTable}, arguments(&list) {}
 
   static void* QueryInterface(ZunArgumentSource* self, uint32_t id, uint32_t version, uint8_t* found) {
     const bool match = id == ZUN_IID_ARGUMENT_SOURCE && version < 2;
@@ -56,21 +56,12 @@ struct HostSource {
   static uint8_t NextArgument(ZunArgumentSource* self, ZunTypedArgument* out) {
     auto* source = reinterpret_cast<HostSource*>(self);
     Check(!source->ended);
-    if (source->next == source->arguments->size()) {
-      source->ended = true;
-      return 0;
-    }
-    *out = (*source->arguments)[source->next++];
-    return 1;
+    source->ended = source->next == source->arguments.size();
+    if (!source->ended) *out = source->arguments[source->next++];
+    return !source->ended;
   }
   static constexpr ZunArgumentSourceVtbl kTable = {&QueryInterface, &NextArgument};
-
-  bool ReadWhole() const { return ended && next == arguments->size(); }
 };
-
-bool IsSpan(std::uint32_t kind) {
-  return kind == ZUN_ARG_BUFFER || kind == ZUN_ARG_NARROW || kind == ZUN_ARG_WIDE;
-}
 
 // The bytes or units an argument's span stands for.
 std::string NarrowText(const ZunTypedArgument& a) {
@@ -93,9 +84,9 @@ WString Hex(const std::string& bytes) {
   return out;
 }
 WString Hex64(std::uint64_t value) {
-  std::string bytes;
-  for (int k = 7; k >= 0; --k) bytes.push_back(static_cast<char>(value >> (8 * k)));
-  return Hex(bytes);
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(value));
+  return zun::ToUtf16(hex);
 }
 
 WString Escaped(const WString& text) {
@@ -103,10 +94,8 @@ WString Escaped(const WString& text) {
   for (const char16_t c : text) {
     if (c == 0) {
       out += u"\\0";
-    } else if (c == u'\r' || c == u'\n') {
-      out += u'\v';
     } else {
-      out += c;
+      out += c == u'\r' || c == u'\n' ? u'\v' : c;
       if (c == u'\'') out += c;
     }
   }
@@ -116,20 +105,17 @@ WString Escaped(const WString& text) {
 // The item a typed rendering holds for `a`, between its quotes, quotes inside
 // still doubled. Doubles are read back instead (CheckDoubleItem).
 WString ExpectedItem(const ZunTypedArgument& a) {
+  WString text;
   switch (a.kind) {
     case ZUN_ARG_UNSIGNED:
       return u"QWORD:0x" + Hex64(a.value.u);
     case ZUN_ARG_SIGNED:
       return u"INT64:0x" + Hex64(static_cast<std::uint64_t>(a.value.i));
+    case ZUN_ARG_NARROW:
+      if (zun::Succeeded(zun::AppendUtf16FromUtf8(NarrowText(a), text))) return u"STR:" + Escaped(text);
+      [[fallthrough]];
     case ZUN_ARG_BUFFER:
-      return u"BUF:" + Hex(a.value.span.data
-                               ? std::string(static_cast<const char*>(a.value.span.data), a.value.span.length)
-                               : std::string());
-    case ZUN_ARG_NARROW: {
-      WString text;
-      if (zun::Failed(zun::AppendUtf16FromUtf8(NarrowText(a), text))) return u"BUF:" + Hex(NarrowText(a));
-      return u"STR:" + Escaped(text);
-    }
+      return u"BUF:" + Hex(NarrowText(a));
     case ZUN_ARG_WIDE:
       return u"STR:" + Escaped(WideText(a));
     default:
@@ -151,8 +137,7 @@ void CheckDoubleItem(const WString& item, double value) {
 // Splits "'a', 'b'" into its items; a doubled quote stays inside its item.
 std::vector<WString> Items(const WString& text) {
   std::vector<WString> items;
-  std::size_t at = 0;
-  while (at < text.size()) {
+  for (std::size_t at = 0; at < text.size(); ++at) {
     if (!items.empty()) {
       Check(text.compare(at, 2, u", ") == 0);
       at += 2;
@@ -165,7 +150,6 @@ std::vector<WString> Items(const WString& text) {
       if (text[at] == u'\'') item += text[at++];
       item += text[at];
     }
-    ++at;
     items.push_back(item);
   }
   return items;
@@ -173,56 +157,64 @@ std::vector<WString> Items(const WString& text) {
 
 zun::ResultCode Build(std::uint32_t flags, const char16_t* message, const std::vector<ZunTypedArgument>& list,
                       zun::LogRecord* record) {
-  HostSource source(list);
+  HostSource source{.arguments = list};
   zun::LogCall call;
   call.message = message;
   const zun::ResultCode rc = zun::BuildRecord(u"fuzz", flags, nullptr, call, &source.face, record);
-  Check(source.ReadWhole());
+  Check(source.ended && source.next == list.size());
   return rc;
 }
 
-// What one pass of the formatter writes for `format` over `list`.
-zun::ResultCode FormatOnce(const char16_t* format, const std::vector<ZunTypedArgument>& list, WString* out) {
+// What the formatter writes for `format` over `list`: measured, then into a
+// buffer of that size and into one of `small` units, which must fall short
+// unless it holds the whole text.
+zun::ResultCode Format(const char16_t* format, const std::vector<ZunTypedArgument>& list, std::size_t small,
+                       WString* out) {
   zun::TypedArguments arguments;
-  for (const ZunTypedArgument& a : list) Check(arguments.Append(a) == zun::RC_OK);
+  for (const ZunTypedArgument& a : list) Check(arguments.Append(a) == RC_OK);
   zun::TypedArgumentCursor cursor(arguments);
-  std::size_t size = 0;
-  zun::ResultCode rc = zun::FormatWideTyped(nullptr, 0, format, cursor.Source(), &size);
-  if (rc != zun::RC_OK && rc != zun::RC_INSUFFICIENT_BUFFER) return rc;
+  std::size_t size = 0, again = 0;
+  const zun::ResultCode rc = zun::FormatWideTyped(nullptr, 0, format, cursor.Source(), &size);
+  if (rc != RC_OK && rc != zun::RC_INSUFFICIENT_BUFFER) return rc;
+  Check(rc == (size == 1 ? RC_OK : zun::RC_INSUFFICIENT_BUFFER));
   out->assign(size, u'#');
   cursor.Rewind();
-  rc = zun::FormatWideTyped(out->data(), size - 1, format, cursor.Source(), &size);
-  out->resize(size - 1);
-  return rc;
+  Check(zun::FormatWideTyped(out->data(), size - 1, format, cursor.Source(), &again) == RC_OK);
+  Check(again == size && out->back() == 0 && out->find(u'\0') == size - 1);
+  out->pop_back();
+  small %= size;
+  WString shorter(small + 1, u'#');
+  cursor.Rewind();
+  const zun::ResultCode shortRc =
+      zun::FormatWideTyped(shorter.data(), small, format, cursor.Source(), &again);
+  Check(again == size && shortRc == (small + 1 == size ? RC_OK : zun::RC_INSUFFICIENT_BUFFER));
+  Check(out->compare(0, small, shorter, 0, small) == 0);
+  return RC_OK;
 }
 
 // "%s" of one argument: the value as text.
 void CheckAsText(const ZunTypedArgument& a) {
-  const std::vector<ZunTypedArgument> one = {a};
   zun::LogRecord record;
-  const zun::ResultCode rc = Build(0, u"%s", one, &record);
-  if (a.kind == 0) return Check(rc == zun::RC_BAD_ARGUMENT_KIND);
-  Check(rc == zun::RC_OK);
+  const zun::ResultCode rc = Build(0, u"%s", {a}, &record);
+  Check(rc == (a.kind == 0 ? zun::RC_BAD_ARGUMENT_KIND : RC_OK));
   const WString& text = record.message;
+  WString decoded;
+  char expected[64];
   switch (a.kind) {
     case ZUN_ARG_UNSIGNED:
       return Check(text == zun::ToUtf16(std::to_string(a.value.u)));
     case ZUN_ARG_SIGNED:
       return Check(text == zun::ToUtf16(std::to_string(a.value.i)));
-    case ZUN_ARG_DOUBLE: {
-      char expected[64];
+    case ZUN_ARG_DOUBLE:
       std::snprintf(expected, sizeof expected, "%g", a.value.d);
       return Check(text == zun::ToUtf16(expected));
-    }
     case ZUN_ARG_BUFFER:
       return Check(text == ExpectedItem(a).substr(4));
-    case ZUN_ARG_NARROW: {
-      WString decoded;
+    case ZUN_ARG_NARROW:
       // A message is zero-terminated: a zero inside a counted text ends it.
       if (zun::Succeeded(zun::AppendUtf16FromUtf8(NarrowText(a), decoded)))
         Check(text == zun::UpToZero(decoded));
       return;
-    }
     case ZUN_ARG_WIDE:
       return Check(text == zun::UpToZero(WideText(a)));
     default:
@@ -241,34 +233,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<ZunTypedArgument> list;
   while (!in.Empty() && list.size() < kMaxArguments) {
     const std::uint8_t head = in.Byte();
-    ZunTypedArgument a{};
+    ZunTypedArgument& a = list.emplace_back();
     a.kind = head & 7;
-    if (!IsSpan(a.kind)) {
+    if (a.kind != ZUN_ARG_BUFFER && a.kind != ZUN_ARG_NARROW && a.kind != ZUN_ARG_WIDE) {
       a.value.u = in.Number(8);
-      list.push_back(a);
       continue;
     }
     const std::size_t length = in.Byte();
     std::uint8_t* bytes = nullptr;
     if (a.kind == ZUN_ARG_BUFFER) {
-      buffers.emplace_back(new std::uint8_t[length]);
-      bytes = buffers.back().get();
+      bytes = buffers.emplace_back(new std::uint8_t[length]).get();
     } else {
       // Zero units after the data; char16_t keeps wide texts aligned.
-      texts.emplace_back(new char16_t[(length + 1) / 2 + 1]());
-      bytes = reinterpret_cast<std::uint8_t*>(texts.back().get());
+      bytes = reinterpret_cast<std::uint8_t*>(texts.emplace_back(new char16_t[(length + 1) / 2 + 1]()).get());
     }
     for (std::size_t k = 0; k < length; ++k) bytes[k] = in.Byte();
     a.value.span.data = (head & 0x80) ? nullptr : bytes;
     const bool toZero = (head & 0x40) && a.kind != ZUN_ARG_BUFFER;
-    const std::size_t count = a.kind == ZUN_ARG_WIDE ? length / 2 : length;
-    a.value.span.length = toZero ? UINT32_MAX : static_cast<std::uint32_t>(count);
-    list.push_back(a);
+    a.value.span.length =
+        toZero ? UINT32_MAX : static_cast<std::uint32_t>(a.kind == ZUN_ARG_WIDE ? length / 2 : length);
   }
 
   // Without a message: the typed rendering.
   zun::LogRecord record;
-  Check(Build(zun::kLoggerFlagTypedMode, size % 2 ? nullptr : u"", list, &record) == zun::RC_OK);
+  Check(Build(zun::kLoggerFlagTypedMode, size % 2 ? nullptr : u"", list, &record) == RC_OK);
   Check(record.message.find_first_of(WString(u"\r\n\0", 3)) == WString::npos);
   const std::vector<WString> items = Items(record.message);
   Check(items.size() == list.size());
@@ -282,9 +270,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // With the input's format (up to its first zero, as the formatter reads it).
   const zun::ResultCode rc = Build(0, format.c_str(), list, &record);
-  WString once;
-  Check(rc == FormatOnce(format.c_str(), list, &once));
-  if (rc == zun::RC_OK) Check(record.message == once);
+  WString formatted;
+  Check(rc == Format(format.c_str(), list, size, &formatted));
+  Check(rc == RC_OK ? record.message == formatted : rc == zun::RC_EMPTY || rc == zun::RC_BAD_ARGUMENT_KIND);
 
   for (const ZunTypedArgument& a : list) CheckAsText(a);
   return 0;
