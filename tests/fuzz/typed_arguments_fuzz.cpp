@@ -5,7 +5,7 @@
 // Input: one byte of format length in UTF-16 units, the format's units, then
 // arguments, each a head byte (low 3 bits: the kind, 0-7; bit 7: no data;
 // bit 6: a text up to its zero) and 8 value bytes, or for buffers and texts
-// a length byte and that many data bytes. Texts end with a zero after their
+// a length byte and that many data bytes. Texts end with zeros after their
 // data; buffers are allocated to their exact length.
 //
 // Checks:
@@ -20,8 +20,6 @@
 // - "%s" over each argument alone prints its value as text;
 // - the host's source is read up to its end and never past it.
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -35,9 +33,8 @@
 
 namespace {
 
-using zun::RC_OK;
-using zun::WString;
-using zun::fuzz::Check;
+using namespace zun;
+using fuzz::Check;
 
 constexpr std::size_t kMaxArguments = 64;
 
@@ -86,7 +83,7 @@ WString Hex(const std::string& bytes) {
 WString Hex64(std::uint64_t value) {
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(value));
-  return zun::ToUtf16(hex);
+  return ToUtf16(hex);
 }
 
 WString Escaped(const WString& text) {
@@ -112,7 +109,7 @@ WString ExpectedItem(const ZunTypedArgument& a) {
     case ZUN_ARG_SIGNED:
       return u"INT64:0x" + Hex64(static_cast<std::uint64_t>(a.value.i));
     case ZUN_ARG_NARROW:
-      if (zun::Succeeded(zun::AppendUtf16FromUtf8(NarrowText(a), text))) return u"STR:" + Escaped(text);
+      if (Succeeded(AppendUtf16FromUtf8(NarrowText(a), text))) return u"STR:" + Escaped(text);
       [[fallthrough]];
     case ZUN_ARG_BUFFER:
       return u"BUF:" + Hex(NarrowText(a));
@@ -125,7 +122,7 @@ WString ExpectedItem(const ZunTypedArgument& a) {
 
 void CheckDoubleItem(const WString& item, double value) {
   Check(item.compare(0, 7, u"DOUBLE:") == 0);
-  const std::string text = zun::ToUtf8(item.substr(7));
+  const std::string text = ToUtf8(item.substr(7));
   if (std::isnan(value)) return Check(text == "nan");
   if (std::isinf(value)) return Check(text == (value < 0 ? "-inf" : "inf"));
   char* end = nullptr;
@@ -155,12 +152,10 @@ std::vector<WString> Items(const WString& text) {
   return items;
 }
 
-zun::ResultCode Build(std::uint32_t flags, const char16_t* message, const std::vector<ZunTypedArgument>& list,
-                      zun::LogRecord* record) {
+ResultCode Build(std::uint32_t flags, const char16_t* message, const std::vector<ZunTypedArgument>& list,
+                 LogRecord* record) {
   HostSource source{.arguments = list};
-  zun::LogCall call;
-  call.message = message;
-  const zun::ResultCode rc = zun::BuildRecord(u"fuzz", flags, nullptr, call, &source.face, record);
+  const ResultCode rc = BuildRecord(u"fuzz", flags, nullptr, {.message = message}, &source.face, record);
   Check(source.ended && source.next == list.size());
   return rc;
 }
@@ -168,55 +163,53 @@ zun::ResultCode Build(std::uint32_t flags, const char16_t* message, const std::v
 // What the formatter writes for `format` over `list`: measured, then into a
 // buffer of that size and into one of `small` units, which must fall short
 // unless it holds the whole text.
-zun::ResultCode Format(const char16_t* format, const std::vector<ZunTypedArgument>& list, std::size_t small,
-                       WString* out) {
-  zun::TypedArguments arguments;
+ResultCode Format(const char16_t* format, const std::vector<ZunTypedArgument>& list, std::size_t small,
+                  WString* out) {
+  TypedArguments arguments;
   for (const ZunTypedArgument& a : list) Check(arguments.Append(a) == RC_OK);
-  zun::TypedArgumentCursor cursor(arguments);
+  TypedArgumentCursor cursor(arguments);
   std::size_t size = 0, again = 0;
-  const zun::ResultCode rc = zun::FormatWideTyped(nullptr, 0, format, cursor.Source(), &size);
-  if (rc != RC_OK && rc != zun::RC_INSUFFICIENT_BUFFER) return rc;
-  Check(rc == (size == 1 ? RC_OK : zun::RC_INSUFFICIENT_BUFFER));
+  const ResultCode rc = FormatWideTyped(nullptr, 0, format, cursor.Source(), &size);
+  if (rc != RC_OK && rc != RC_INSUFFICIENT_BUFFER) return rc;
+  Check(rc == (size == 1 ? RC_OK : RC_INSUFFICIENT_BUFFER));
   out->assign(size, u'#');
   cursor.Rewind();
-  Check(zun::FormatWideTyped(out->data(), size - 1, format, cursor.Source(), &again) == RC_OK);
+  Check(FormatWideTyped(out->data(), size - 1, format, cursor.Source(), &again) == RC_OK);
   Check(again == size && out->back() == 0 && out->find(u'\0') == size - 1);
   out->pop_back();
   small %= size;
   WString shorter(small + 1, u'#');
   cursor.Rewind();
-  const zun::ResultCode shortRc =
-      zun::FormatWideTyped(shorter.data(), small, format, cursor.Source(), &again);
-  Check(again == size && shortRc == (small + 1 == size ? RC_OK : zun::RC_INSUFFICIENT_BUFFER));
+  const ResultCode shortRc = FormatWideTyped(shorter.data(), small, format, cursor.Source(), &again);
+  Check(again == size && shortRc == (small + 1 == size ? RC_OK : RC_INSUFFICIENT_BUFFER));
   Check(out->compare(0, small, shorter, 0, small) == 0);
   return RC_OK;
 }
 
 // "%s" of one argument: the value as text.
 void CheckAsText(const ZunTypedArgument& a) {
-  zun::LogRecord record;
-  const zun::ResultCode rc = Build(0, u"%s", {a}, &record);
-  Check(rc == (a.kind == 0 ? zun::RC_BAD_ARGUMENT_KIND : RC_OK));
+  LogRecord record;
+  const ResultCode rc = Build(0, u"%s", {a}, &record);
+  Check(rc == (a.kind == 0 ? RC_BAD_ARGUMENT_KIND : RC_OK));
   const WString& text = record.message;
   WString decoded;
   char expected[64];
   switch (a.kind) {
     case ZUN_ARG_UNSIGNED:
-      return Check(text == zun::ToUtf16(std::to_string(a.value.u)));
+      return Check(text == ToUtf16(std::to_string(a.value.u)));
     case ZUN_ARG_SIGNED:
-      return Check(text == zun::ToUtf16(std::to_string(a.value.i)));
+      return Check(text == ToUtf16(std::to_string(a.value.i)));
     case ZUN_ARG_DOUBLE:
       std::snprintf(expected, sizeof expected, "%g", a.value.d);
-      return Check(text == zun::ToUtf16(expected));
+      return Check(text == ToUtf16(expected));
     case ZUN_ARG_BUFFER:
       return Check(text == ExpectedItem(a).substr(4));
     case ZUN_ARG_NARROW:
       // A message is zero-terminated: a zero inside a counted text ends it.
-      if (zun::Succeeded(zun::AppendUtf16FromUtf8(NarrowText(a), decoded)))
-        Check(text == zun::UpToZero(decoded));
+      if (Succeeded(AppendUtf16FromUtf8(NarrowText(a), decoded))) Check(text == UpToZero(decoded));
       return;
     case ZUN_ARG_WIDE:
-      return Check(text == zun::UpToZero(WideText(a)));
+      return Check(text == UpToZero(WideText(a)));
     default:
       return Check(text.empty());
   }
@@ -225,11 +218,10 @@ void CheckAsText(const ZunTypedArgument& a) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  zun::fuzz::InputReader in(data, size);
+  fuzz::InputReader in(data, size);
   const WString format = in.Units(in.Byte());
 
-  std::vector<std::unique_ptr<char16_t[]>> texts;
-  std::vector<std::unique_ptr<std::uint8_t[]>> buffers;
+  std::vector<std::unique_ptr<std::uint8_t[]>> owned;
   std::vector<ZunTypedArgument> list;
   while (!in.Empty() && list.size() < kMaxArguments) {
     const std::uint8_t head = in.Byte();
@@ -239,14 +231,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       a.value.u = in.Number(8);
       continue;
     }
+    // Zero bytes after a text's data, up to a whole zero unit.
     const std::size_t length = in.Byte();
-    std::uint8_t* bytes = nullptr;
-    if (a.kind == ZUN_ARG_BUFFER) {
-      bytes = buffers.emplace_back(new std::uint8_t[length]).get();
-    } else {
-      // Zero units after the data; char16_t keeps wide texts aligned.
-      bytes = reinterpret_cast<std::uint8_t*>(texts.emplace_back(new char16_t[(length + 1) / 2 + 1]()).get());
-    }
+    std::uint8_t* bytes =
+        owned.emplace_back(new std::uint8_t[length + (a.kind == ZUN_ARG_BUFFER ? 0 : 3)]()).get();
     for (std::size_t k = 0; k < length; ++k) bytes[k] = in.Byte();
     a.value.span.data = (head & 0x80) ? nullptr : bytes;
     const bool toZero = (head & 0x40) && a.kind != ZUN_ARG_BUFFER;
@@ -255,8 +243,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // Without a message: the typed rendering.
-  zun::LogRecord record;
-  Check(Build(zun::kLoggerFlagTypedMode, size % 2 ? nullptr : u"", list, &record) == RC_OK);
+  LogRecord record;
+  Check(Build(kLoggerFlagTypedMode, size % 2 ? nullptr : u"", list, &record) == RC_OK);
   Check(record.message.find_first_of(WString(u"\r\n\0", 3)) == WString::npos);
   const std::vector<WString> items = Items(record.message);
   Check(items.size() == list.size());
@@ -269,10 +257,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // With the input's format (up to its first zero, as the formatter reads it).
-  const zun::ResultCode rc = Build(0, format.c_str(), list, &record);
+  const ResultCode rc = Build(0, format.c_str(), list, &record);
   WString formatted;
   Check(rc == Format(format.c_str(), list, size, &formatted));
-  Check(rc == RC_OK ? record.message == formatted : rc == zun::RC_EMPTY || rc == zun::RC_BAD_ARGUMENT_KIND);
+  Check(rc == RC_OK ? record.message == formatted : rc == RC_EMPTY || rc == RC_BAD_ARGUMENT_KIND);
 
   for (const ZunTypedArgument& a : list) CheckAsText(a);
   return 0;

@@ -37,67 +37,54 @@ class SoakTest : public TempDirTest {
     WriteFileBytes(PathOf("soak.cfg.new"), text);
     std::filesystem::rename(PathOf("soak.cfg.new"), PathOf("soak.cfg"));
   }
-
-  // Starts the hosts on the fast clock and folders of their own; each one's
-  // output goes to host<p>.out.
-  std::vector<pid_t> StartHosts(unsigned seconds) {
-    int start[2];
-    EXPECT_EQ(0, pipe2(start, O_CLOEXEC));
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    const std::string clock = std::to_string(At(2031, 1, 1, 23, 59, 58)) + " " +
-                              std::to_string(now.tv_sec * 1000000000ull + now.tv_nsec) + " " +
-                              std::to_string(kClockSpeed);
-    setenv("ZUNLOGX_TEST_CLOCK", clock.c_str(), 1);
-    setenv("XDG_STATE_HOME", PathOf("state").c_str(), 1);
-    setenv("ALLUSERSPROFILE", PathOf("shared").c_str(), 1);
-    std::vector<pid_t> children;
-    for (unsigned p = 0; p < kProcesses; ++p) {
-      std::vector<std::string> args = {HostProgram("soak_host"), PathOf("soak.cfg").string(),
-                                       std::to_string(p),        std::to_string(kThreads),
-                                       std::to_string(seconds),  "100"};
-      if (p % 2 == 1) args.push_back("async");
-      std::vector<char*> argv;
-      for (auto& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      const std::string out = PathOf("host" + std::to_string(p) + ".out").string();
-      const pid_t pid = fork();
-      if (pid == 0) {
-        if (dup2(start[0], 100) < 0 || dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1) < 0)
-          _exit(126);
-        execv(argv[0], argv.data());
-        _exit(127);
-      }
-      EXPECT_NE(-1, pid);
-      if (pid > 0) children.push_back(pid);
-    }
-    close(start[0]);
-    close(start[1]);
-    return children;
-  }
 };
 
 TEST_F(SoakTest, EveryLineOfManyProcessesSurvivesRollsAndReloads) {
   const char* setting = std::getenv("ZUNLOGX_SOAK_SECONDS");
   const unsigned seconds = setting != nullptr ? static_cast<unsigned>(std::atoi(setting)) : 600;
   WriteConfiguration(false);
-  const auto begun = std::chrono::steady_clock::now();
-  const std::vector<pid_t> hosts = StartHosts(seconds);
+  // The hosts run on a fast clock, with folders of their own.
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  environment.push_back("ZUNLOGX_TEST_CLOCK=" + std::to_string(At(2031, 1, 1, 23, 59, 58)) + " " +
+                        std::to_string(now.tv_sec * 1000000000ull + now.tv_nsec) + " " +
+                        std::to_string(kClockSpeed));
+  environment.push_back("XDG_STATE_HOME=" + PathOf("state").string());
+  environment.push_back("ALLUSERSPROFILE=" + PathOf("shared").string());
+  // Each host starts at once (its start descriptor is at its end) and prints
+  // what it logged; one more thread rewrites the configuration meanwhile.
+  const int started = open("/dev/null", O_RDONLY);
+  std::vector<std::string> outputs(kProcesses);
   unsigned rewrites = 0;
-  while (std::chrono::steady_clock::now() - begun < std::chrono::seconds(seconds)) {
-    std::this_thread::sleep_for(kRewriteEvery);
-    WriteConfiguration(++rewrites % 2 == 1);
-  }
-  for (const pid_t pid : hosts) {
-    int status = -1;
-    EXPECT_EQ(pid, waitpid(pid, &status, 0));
-    EXPECT_TRUE(ExitedWell(status)) << "soak_host status " << status;
-  }
+  RunThreads(kProcesses + 1, [&](unsigned p) {
+    const auto begun = std::chrono::steady_clock::now();
+    while (p == kProcesses && std::chrono::steady_clock::now() - begun < std::chrono::seconds(seconds)) {
+      std::this_thread::sleep_for(kRewriteEvery);
+      WriteConfiguration(++rewrites % 2 == 1);
+    }
+    if (p == kProcesses) return;
+    outputs[p] = RunInChild(environment, [&] {
+      std::vector<std::string> args = {HostProgram("soak_host"), PathOf("soak.cfg").string(),
+                                       std::to_string(p),        std::to_string(kThreads),
+                                       std::to_string(seconds),  "100"};
+      if (p % 2 == 1) args.emplace_back("async");
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      dup2(started, 100);
+      execv(argv[0], argv.data());
+      return std::string("exec failed");
+    });
+  });
+  close(started);
 
   AppendWriters writers;
   std::size_t calls = 0, failures = 0, reloads = 0;
   for (unsigned p = 0; p < kProcesses; ++p) {
-    std::istringstream out(ReadFileBytes(PathOf("host" + std::to_string(p) + ".out")));
+    EXPECT_TRUE(outputs[p].ends_with('\n')) << "soak_host " << p << ": " << outputs[p];
+    std::istringstream out(outputs[p]);
     for (std::string word, code; out >> word;) {
       unsigned writer = 0, value = 0;
       if (word == "writer" && out >> writer >> value) calls += writers[writer] = value;
