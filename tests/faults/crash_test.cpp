@@ -2,10 +2,6 @@
 // write, a roll under the lock, a day roll's temporary file): the others go
 // on, every line a killed writer wrote before its last one is there, every
 // file has its mark, and a writer started afterwards goes on in the same log.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <random>
 
@@ -13,8 +9,6 @@
 
 namespace zun::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 class CrashTest : public TempDirTest {};
 
@@ -36,7 +30,7 @@ TEST_F(CrashTest, KilledWritersLoseNoLineOfTheOthersAndTheLogGoesOn) {
   std::mt19937 random(20261205);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const fs::path log = PathOf(std::string(c.name) + ".log");
+    const std::filesystem::path log = PathOf(std::string(c.name) + ".log");
     AppendWriters writers;
     const auto start = [&](unsigned writer, unsigned lines) {
       AppendRun run(1, 1, lines);
@@ -71,7 +65,7 @@ TEST_F(CrashTest, KilledWritersLoseNoLineOfTheOthersAndTheLogGoesOn) {
     // Only a writer killed between creating a new day's file and naming it
     // leaves its temporary file.
     EXPECT_LE(temporaries, static_cast<int>(killed.size()));
-    EXPECT_TRUE(fs::exists(log));
+    EXPECT_TRUE(std::filesystem::exists(log));
   }
   close(never);
 }

@@ -161,11 +161,11 @@ void Workload(const fs::path& folder, std::ostream& report) {
         const Kind kind = static_cast<Kind>(id % 3);
         const WString text = ToUtf16("record " + std::to_string(id) + " " + std::string(40 + id % 17, 'x'));
         const ProtectionMode mode = kind == kSecret ? kSessionCipher : 0;
-        ResultCode rc = RC_INVALID_HANDLE;
-        if (loggers[kind] != nullptr) {
-          rc = loggers[kind]->vtbl->LogFull(loggers[kind], ZUN_SEVERITY_WARN, text.c_str(), u"f.c", 1, 2, 3,
-                                            4, mode, nullptr);
-        }
+        ZunLogger* logger = loggers[kind];
+        const ResultCode rc = logger == nullptr
+                                  ? RC_INVALID_HANDLE
+                                  : logger->vtbl->LogFull(logger, ZUN_SEVERITY_WARN, text.c_str(), u"f.c", 1,
+                                                          2, 3, 4, mode, nullptr);
         WString line = text;
         ProtectionMode after = 0;
         SetFileCalls(nullptr);  // the expected form is not part of the workload

@@ -27,13 +27,14 @@ inline void Check(bool condition, const char* file = __builtin_FILE(), int line 
 }
 
 // Hands out the input a piece at a time; past the end every value is 0.
-class InputReader {
- public:
-  InputReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+struct InputReader {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::size_t at = 0;
 
-  bool Empty() const { return at_ == size_; }
-  std::size_t Left() const { return size_ - at_; }
-  std::uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+  bool Empty() const { return at == size; }
+  std::size_t Left() const { return size - at; }
+  std::uint8_t Byte() { return at < size ? data[at++] : 0; }
   std::uint64_t Number(int bytes) {
     std::uint64_t value = 0;
     for (int k = 0; k < bytes; ++k) value |= static_cast<std::uint64_t>(Byte()) << (8 * k);
@@ -45,12 +46,16 @@ class InputReader {
     while (units-- > 0 && Left() >= 2) text.push_back(static_cast<char16_t>(Number(2)));
     return text;
   }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t at_ = 0;
 };
+
+// The QueryInterface of a host's object whose one interface is `kId`, in
+// versions 0 and 1.
+template <std::uint32_t kId, typename Face>
+void* QueryHostInterface(Face* self, std::uint32_t id, std::uint32_t version, std::uint8_t* found) {
+  const bool match = id == kId && version < 2;
+  if (found != nullptr) *found = match;
+  return match ? self : nullptr;
+}
 
 // A folder of its own under $TMPDIR (or /tmp), removed when the process ends.
 inline const std::filesystem::path& TempFolder() {

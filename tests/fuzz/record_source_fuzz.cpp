@@ -47,11 +47,6 @@ struct Source {
   std::vector<Item>& items;
   std::vector<std::uint32_t> asked;
 
-  static void* QueryInterface(ZunRecordSource* self, uint32_t id, uint32_t version, uint8_t* found) {
-    const bool match = id == ZUN_IID_RECORD_SOURCE && version < 2;
-    if (found != nullptr) *found = match;
-    return match ? self : nullptr;
-  }
   static uint32_t Count(ZunRecordSource* self) {
     return static_cast<uint32_t>(reinterpret_cast<Source*>(self)->items.size());
   }
@@ -63,7 +58,8 @@ struct Source {
     if (Succeeded(item.getFails)) *out = item.view;
     return item.getFails;
   }
-  static constexpr ZunRecordSourceVtbl kTable = {&QueryInterface, &Count, &Get};
+  static constexpr ZunRecordSourceVtbl kTable = {
+      &fuzz::QueryHostInterface<ZUN_IID_RECORD_SOURCE, ZunRecordSource>, &Count, &Get};
 };
 
 // A text of the input, kept alive by `owner`; `*length` as a host gives it.
@@ -127,7 +123,7 @@ struct Target {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Target target;
-  InputReader in(data, size);
+  InputReader in{data, size};
   const bool reverse = in.Byte() & 1;
   std::vector<Item> items;
   while (!in.Empty() && items.size() < kMaxRecords) items.push_back(ReadItem(in));

@@ -45,11 +45,6 @@ struct HostSource {
   std::size_t next = 0;
   bool ended = false;
 
-  static void* QueryInterface(ZunArgumentSource* self, uint32_t id, uint32_t version, uint8_t* found) {
-    const bool match = id == ZUN_IID_ARGUMENT_SOURCE && version < 2;
-    if (found != nullptr) *found = match;
-    return match ? self : nullptr;
-  }
   static uint8_t NextArgument(ZunArgumentSource* self, ZunTypedArgument* out) {
     auto* source = reinterpret_cast<HostSource*>(self);
     Check(!source->ended);
@@ -57,7 +52,8 @@ struct HostSource {
     if (!source->ended) *out = source->arguments[source->next++];
     return !source->ended;
   }
-  static constexpr ZunArgumentSourceVtbl kTable = {&QueryInterface, &NextArgument};
+  static constexpr ZunArgumentSourceVtbl kTable = {
+      &fuzz::QueryHostInterface<ZUN_IID_ARGUMENT_SOURCE, ZunArgumentSource>, &NextArgument};
 };
 
 // The bytes or units an argument's span stands for.
@@ -75,26 +71,16 @@ WString WideText(const ZunTypedArgument& a) {
 WString Hex(const std::string& bytes) {
   WString out;
   for (const unsigned char b : bytes) {
-    out.push_back(u"0123456789abcdef"[b >> 4]);
-    out.push_back(u"0123456789abcdef"[b & 15]);
+    out += {u"0123456789abcdef"[b >> 4], u"0123456789abcdef"[b & 15]};
   }
   return out;
 }
-WString Hex64(std::uint64_t value) {
-  char hex[17];
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(value));
-  return ToUtf16(hex);
-}
-
 WString Escaped(const WString& text) {
   WString out;
   for (const char16_t c : text) {
-    if (c == 0) {
-      out += u"\\0";
-    } else {
-      out += c == u'\r' || c == u'\n' ? u'\v' : c;
-      if (c == u'\'') out += c;
-    }
+    out += c == 0       ? WString(u"\\0")
+           : c == u'\'' ? WString(u"''")
+                        : WString(1, c == u'\r' || c == u'\n' ? u'\v' : c);
   }
   return out;
 }
@@ -106,9 +92,10 @@ WString ExpectedItem(const ZunTypedArgument& a) {
   char number[64];
   switch (a.kind) {
     case ZUN_ARG_UNSIGNED:
-      return u"QWORD:0x" + Hex64(a.value.u);
     case ZUN_ARG_SIGNED:
-      return u"INT64:0x" + Hex64(static_cast<std::uint64_t>(a.value.i));
+      std::snprintf(number, sizeof number, "0x%016llx",
+                    a.kind == ZUN_ARG_SIGNED ? static_cast<unsigned long long>(a.value.i) : a.value.u);
+      return (a.kind == ZUN_ARG_SIGNED ? u"INT64:" : u"QWORD:") + ToUtf16(number);
     case ZUN_ARG_NARROW:
       if (Succeeded(AppendUtf16FromUtf8(NarrowText(a), text))) return u"STR:" + Escaped(text);
       [[fallthrough]];
@@ -191,7 +178,7 @@ void CheckAsText(const ZunTypedArgument& a) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fuzz::InputReader in(data, size);
+  fuzz::InputReader in{data, size};
   const WString format = in.Units(in.Byte());
 
   std::vector<std::unique_ptr<std::uint8_t[]>> owned;

@@ -10,20 +10,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 namespace zun::test {
 
 namespace {
+
+// A new folder under $TMPDIR (or /tmp) named from `prefix`.
+std::string MakeFolder(const char* prefix) {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+  return mkdtemp(pattern.data()) == nullptr ? "" : pattern;
+}
 
 // No test may write into the real home: before any test starts a log
 // system, its per-user and shared folders move into a temporary folder of
 // this run, which the hosts that tests start inherit too.
 // Kept on the heap: static objects are gone by the time exit handlers run.
 const std::string* const kFolders = [] {
-  const char* base = std::getenv("TMPDIR");
-  auto* pattern = new std::string(std::string(base && *base ? base : "/tmp") + "/zunlogx-home-XXXXXX");
-  if (mkdtemp(pattern->data()) == nullptr) std::abort();
+  auto* pattern = new std::string(MakeFolder("zunlogx-home"));
+  if (pattern->empty()) std::abort();
   setenv("XDG_STATE_HOME", (*pattern + "/state").c_str(), 1);
   setenv("ALLUSERSPROFILE", (*pattern + "/common").c_str(), 1);
   static const pid_t owner = getpid();
@@ -36,10 +42,8 @@ const std::string* const kFolders = [] {
 }  // namespace
 
 void TempDirTest::SetUp() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/zunlogx-test-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  dir_ = pattern;
+  dir_ = MakeFolder("zunlogx-test");
+  ASSERT_FALSE(dir_.empty());
 }
 
 void TempDirTest::TearDown() {
@@ -51,9 +55,7 @@ WString TempDirTest::WidePath(const std::string& name) const { return ToUtf16(Pa
 
 std::string ReadFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {
