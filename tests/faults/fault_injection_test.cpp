@@ -9,10 +9,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fstream>
 #include <map>
 #include <sstream>
-#include <tuple>
 
 #include "core/config_loading.h"
 #include "core/log_system.h"
@@ -28,11 +26,7 @@ namespace fs = std::filesystem;
 // A short write takes half of what a write asks; every other fault is an
 // errno.
 constexpr int kShortWrite = 0;
-struct Fault {
-  const char* name;
-  int error;
-};
-constexpr Fault kFaults[] = {
+constexpr std::pair<const char*, int> kFaults[] = {
     {"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EACCES", EACCES},          {"EINTR", EINTR},
     {"EAGAIN", EAGAIN}, {"ENOMEM", ENOMEM}, {"short write", kShortWrite}};
 
@@ -319,12 +313,12 @@ TEST_F(FaultInjection, EveryFailedCallLosesNoRecordReportedWritten) {
   long runs = 0;
   std::map<std::string, long> metBy;
   std::string failures;
-  for (const Fault& fault : kFaults) {
-    for (long n = only != 0 ? only : 1 + (stride > 1 ? fault.error % stride : 0); n <= calls; n += stride) {
+  for (const auto& [name, error] : kFaults) {
+    for (long n = only != 0 ? only : 1 + (stride > 1 ? error % stride : 0); n <= calls; n += stride) {
       const fs::path folder = Fresh("run");
-      const std::string report = RunWorkload(folder, n, fault.error);
+      const std::string report = RunWorkload(folder, n, error);
       ++runs;
-      const std::string where = std::string(fault.name) + " at call " + std::to_string(n);
+      const std::string where = std::string(name) + " at call " + std::to_string(n);
       const std::string call = Field(report, "M");
       if (!report.ends_with('\n')) {
         failures += where + ": " + report.substr(report.rfind('\n') + 1) + "\n";
@@ -359,11 +353,11 @@ TEST_F(FaultInjection, ForkedChildRollsAndEndsWithoutTheParentsCompressor) {
   ZunLogger* logger = nullptr;
   ASSERT_RC(RC_OK, system.GetLogger(58, u"app", &logger));
   const auto log = [logger](const char16_t* text) {
-    for (int i = 0; i < 20; ++i) {
-      if (Failed(logger->vtbl->LogFull(logger, ZUN_SEVERITY_WARN, text, u"f.c", 1, 2, 3, 4, 0, nullptr)))
-        return false;
-    }
-    return true;
+    bool logged = true;
+    for (int i = 0; i < 20; ++i)
+      logged = logged && Succeeded(logger->vtbl->LogFull(logger, ZUN_SEVERITY_WARN, text, u"f.c", 1, 2, 3, 4,
+                                                         0, nullptr));
+    return logged;
   };
   ASSERT_TRUE(log(u"parent line"));
   const auto child = [&] {

@@ -5,8 +5,6 @@
 // without errors as the same document (sections, keys, values, items and
 // comments), from memory and from UTF-16LE file text alike, and is written
 // again to the same text.
-#include <cstddef>
-#include <cstdint>
 
 #include "config/config_reader.h"
 #include "config/config_writer.h"

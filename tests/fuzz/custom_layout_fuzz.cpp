@@ -11,10 +11,6 @@
 // were rendered; a layout saved as configuration text loads back the same
 // when its texts can be written there (KeepsInConfigText).
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include "appenders/custom_layout.h"
 #include "config/config_writer.h"

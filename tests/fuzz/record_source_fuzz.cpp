@@ -17,9 +17,6 @@
 // line only); a plain record's lines are what its layout renders, as UTF-8;
 // a protected message is one of the protected forms; every log file starts
 // with its mark and holds no zero byte.
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "appenders/custom_layout.h"
 #include "appenders/standard_layout.h"

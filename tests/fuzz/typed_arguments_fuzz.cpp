@@ -20,11 +20,6 @@
 // - "%s" over each argument alone prints its value as text;
 // - the host's source is read up to its end and never past it.
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "fuzz_support.h"
 #include "records/log_record.h"

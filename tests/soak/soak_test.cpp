@@ -98,7 +98,7 @@ TEST_F(SoakTest, EveryLineOfManyProcessesSurvivesRollsAndReloads) {
 
   for (const char* log : {"sized", "dated"}) {
     SCOPED_TRACE(log);
-    std::size_t files = 0, keyRecords = 0;
+    std::size_t files = 0;
     for (const std::string& name : FileNames(PathOf(log))) {
       EXPECT_FALSE(name.starts_with("zun-") && name.ends_with(".tmp")) << name;
       files += IsRolledLogFile(name, "soak");
@@ -106,8 +106,8 @@ TEST_F(SoakTest, EveryLineOfManyProcessesSurvivesRollsAndReloads) {
     EXPECT_GE(files, 2u) << "rolled";
     // A key record line, written at each file's start, is no record.
     std::vector<std::string> lines = ReadRolledLines(PathOf(log), "soak");
-    keyRecords =
-        std::erase_if(lines, [](const std::string& line) { return line.starts_with("[ZUN.LOG.SM] "); });
+    const auto isKeyRecord = [](const std::string& line) { return line.starts_with("[ZUN.LOG.SM] "); };
+    const std::size_t keyRecords = std::erase_if(lines, isKeyRecord);
     ExpectEveryLineOnce(lines, writers);
     std::printf(
         "%s log: %u processes x %u threads, %u s: %zu calls (%zu failed), %zu lines found, %zu files, "
