@@ -2,10 +2,6 @@
 // write, a roll under the lock, a day roll's temporary file): the others go
 // on, every line a killed writer wrote before its last one is there, every
 // file has its mark, and a writer started afterwards goes on in the same log.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <random>
 
@@ -13,24 +9,6 @@
 
 namespace zun::test {
 namespace {
-
-namespace fs = std::filesystem;
-
-// A host that writes `lines` lines as writer `writer` at once.
-pid_t StartHost(const fs::path& log, unsigned writer, unsigned lines, const std::vector<std::string>& keys,
-                const std::vector<std::string>& env) {
-  static const int never = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  AppendRun run(1, 1, lines);
-  run.keys = keys;
-  run.env = env;
-  return StartAppendHost(log, run, writer, nullptr, never);
-}
-
-struct CrashCase {
-  const char* name;
-  std::vector<std::string> keys;
-  std::vector<std::string> env;
-};
 
 class CrashTest : public TempDirTest {};
 
@@ -41,40 +19,45 @@ TEST_F(CrashTest, KilledWritersLoseNoLineOfTheOthersAndTheLogGoesOn) {
   const std::string clock =
       "ZUNLOGX_TEST_CLOCK=" + std::to_string(kFileTimeUnixEpoch + 20000ull * 86400 * 10000000) + " " +
       std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + " 100000";
-  const CrashCase cases[] = {
+  const struct {
+    const char* name;
+    std::vector<std::string> keys, env;
+  } cases[] = {
       {"sized", {"AppenderType=RollingFile", "Size=16384", "FilesCount=300"}, {}},
       {"daily", {"AppenderType=RollingDateFile", "DaysCount=100000"}, {clock}},
   };
+  const int never = open("/dev/null", O_RDONLY | O_CLOEXEC);  // a start signal at once
   std::mt19937 random(20261205);
-  for (const CrashCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const fs::path log = PathOf(std::string(c.name) + ".log");
+    const std::filesystem::path log = PathOf(std::string(c.name) + ".log");
+    AppendWriters writers;
+    const auto start = [&](unsigned writer, unsigned lines) {
+      AppendRun run(1, 1, lines);
+      run.keys = c.keys;
+      run.env = c.env;
+      writers[writer] = lines;
+      return StartAppendHost(log, run, writer, nullptr, never);
+    };
+    // Writers 1000 + w; the even ones die, each at its own random moment
+    // while all write, with lines enough never to finish first.
     std::vector<pid_t> pids;
-    // Half of them die, each at its own random moment while all write; they
-    // have lines enough never to finish first.
-    const auto linesOf = [](unsigned w) { return w % 2 == 0 ? 100 * kLines : kLines; };
     for (unsigned w = 0; w < kWriters; ++w)
-      pids.push_back(StartHost(log, 1000 + w, linesOf(w), c.keys, c.env));
+      pids.push_back(start(1000 + w, w % 2 == 0 ? 100 * kLines : kLines));
     std::set<unsigned> killed;
     for (unsigned w = 0; w < kWriters; w += 2) {
       usleep(std::uniform_int_distribution<unsigned>(2000, 40000)(random));
       kill(pids[w], SIGKILL);
       killed.insert(1000 + w);
     }
-    AppendWriters writers;
-    for (unsigned w = 0; w < kWriters; ++w) {
+    for (unsigned w = 0; w <= kWriters; ++w) {
+      // A writer started afterwards finds the log as the killed ones left it.
+      if (w == kWriters) pids.push_back(start(2000, 200));
       int status = 0;
       ASSERT_EQ(pids[w], waitpid(pids[w], &status, 0));
-      writers[1000 + w] = linesOf(w);
-      const bool died = killed.count(1000 + w) != 0;
-      EXPECT_TRUE(died ? WIFSIGNALED(status) : ExitedWell(status)) << "writer " << w << " status " << status;
+      EXPECT_TRUE(killed.count(1000 + w) != 0 ? WIFSIGNALED(status) : ExitedWell(status))
+          << "writer " << w << " status " << status;
     }
-    // A writer started afterwards finds the log as the killed ones left it.
-    const pid_t late = StartHost(log, 2000, 200, c.keys, c.env);
-    int status = 0;
-    ASSERT_EQ(late, waitpid(late, &status, 0));
-    EXPECT_TRUE(ExitedWell(status)) << "late writer status " << status;
-    writers[2000] = 200;
     ExpectEveryLineOnce(ReadRolledLines(Dir(), c.name), writers, {}, killed);
     int temporaries = 0;
     for (const std::string& name : FileNames(Dir()))
@@ -82,8 +65,9 @@ TEST_F(CrashTest, KilledWritersLoseNoLineOfTheOthersAndTheLogGoesOn) {
     // Only a writer killed between creating a new day's file and naming it
     // leaves its temporary file.
     EXPECT_LE(temporaries, static_cast<int>(killed.size()));
-    EXPECT_TRUE(fs::exists(log));
+    EXPECT_TRUE(std::filesystem::exists(log));
   }
+  close(never);
 }
 
 }  // namespace

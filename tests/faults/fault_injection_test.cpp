@@ -4,19 +4,12 @@
 // record whose call succeeded must be in its files exactly once and whole,
 // no line may be a piece of one, and every file must start with its mark.
 // Each faulted run is a child process, so a crash or hang names its fault.
-#include <poll.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <map>
-#include <memory>
-#include <set>
 #include <sstream>
 
 #include "core/config_loading.h"
@@ -33,11 +26,7 @@ namespace fs = std::filesystem;
 // A short write takes half of what a write asks; every other fault is an
 // errno.
 constexpr int kShortWrite = 0;
-struct Fault {
-  const char* name;
-  int error;
-};
-constexpr Fault kFaults[] = {
+constexpr std::pair<const char*, int> kFaults[] = {
     {"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EACCES", EACCES},          {"EINTR", EINTR},
     {"EAGAIN", EAGAIN}, {"ENOMEM", ENOMEM}, {"short write", kShortWrite}};
 
@@ -118,7 +107,7 @@ const FileCalls kFaulty = {
 };
 #undef ZUN_FAIL_INT
 
-// The workload's clock: a minute before midnight until MoveOverMidnight.
+// The workload's clock: a minute before midnight until it is moved on.
 FileTime gNow = 0;
 FileTime Now() { return gNow; }
 std::uint64_t Ticks() { return gNow / 10000; }
@@ -142,152 +131,100 @@ const char* const kFamilies[][2] = {{"plain", "sized"}, {"daily", nullptr}, {"se
 constexpr ProtectionMode kSessionCipher = 4;
 
 // Runs the workload in `folder` and writes what the parent checks to
-// `report`: "K calls writes", "R id kind checked rc line", "C keyline",
-// "M call step". Records of the worker's time are not checked for presence:
+// `report`: "R id kind mustBeThere line" for each record, "C keyline",
+// "K calls" and "M call". Records of the worker's time need not be there:
 // failures on that path are dropped by design.
 void Workload(const fs::path& folder, std::ostream& report) {
   const WString dir = ToUtf16(folder.string());
-  CalendarTime evening{2026, 12, 5, 23, 59, 0, 0, 0};
-  CalendarToFileTime(evening, &gNow);
+  CalendarToFileTime({2026, 12, 5, 23, 59, 0, 0, 0}, &gNow);
   SetClockSource(&kClock);
-  std::string step = "start";
-  std::map<std::string, ResultCode> steps;
-  auto note = [&](const char* name, ResultCode rc) {
-    steps[name] = rc;
-    step = name;
-  };
   {
     // As the library does, a log system that failed to start is dropped and
     // the next call starts another.
     auto made = std::make_unique<LogSystem>();
     if (Failed(made->Start(dir, dir))) made = std::make_unique<LogSystem>();
     LogSystem& system = *made;
-    note("start", system.Start(dir, dir));
-    note("load", LoadSourceFile(system, u"faults.cfg", dir, dir));
+    system.Start(dir, dir);
+    LoadSourceFile(system, u"faults.cfg", dir, dir);
     ZunLogger* loggers[3] = {};
-    const std::uint16_t masks[3] = {58, 58, 57};
     const char16_t* names[3] = {u"app", u"daily", u"secret"};
-    for (int k = 0; k < 3; ++k) system.GetLogger(masks[k], names[k], &loggers[k]);
+    for (int k = 0; k < 3; ++k) system.GetLogger(k == kSecret ? 57 : 58, names[k], &loggers[k]);
     int id = 0;
     auto log = [&](int count, bool checked) {
       for (int i = 0; i < count; ++i, ++id) {
         const Kind kind = static_cast<Kind>(id % 3);
-        const std::string text = "record " + std::to_string(id) + " " + std::string(40 + id % 17, 'x');
-        const WString wide = ToUtf16(text);
+        const WString text = ToUtf16("record " + std::to_string(id) + " " + std::string(40 + id % 17, 'x'));
         const ProtectionMode mode = kind == kSecret ? kSessionCipher : 0;
-        ResultCode rc = RC_INVALID_HANDLE;
-        if (loggers[kind] != nullptr) {
-          rc = loggers[kind]->vtbl->LogFull(loggers[kind], ZUN_SEVERITY_WARN, wide.c_str(), u"f.c", 1, 2, 3,
-                                            4, mode, nullptr);
-        }
-        WString line = wide;
+        ZunLogger* logger = loggers[kind];
+        const ResultCode rc = logger == nullptr
+                                  ? RC_INVALID_HANDLE
+                                  : logger->vtbl->LogFull(logger, ZUN_SEVERITY_WARN, text.c_str(), u"f.c", 1,
+                                                          2, 3, 4, mode, nullptr);
+        WString line = text;
         ProtectionMode after = 0;
-        const FileCalls* faulty = &Files();
         SetFileCalls(nullptr);  // the expected form is not part of the workload
-        if (mode != 0) MakeProtectedText(mode, wide, line, &after);
-        SetFileCalls(faulty);
-        report << "R " << id << ' ' << kind << ' ' << checked << ' ' << rc << ' ' << ToUtf8(line) << '\n';
+        if (mode != 0) MakeProtectedText(mode, text, line, &after);
+        SetFileCalls(&kFaulty);
+        report << "R " << id << ' ' << kind << ' ' << (checked && Succeeded(rc)) << ' ' << ToUtf8(line)
+               << '\n';
       }
     };
     log(30, true);
     gNow += 2 * 60 * 10000000ull;  // over midnight
     log(30, true);
-    note("reload", ReloadConfiguration(system));
+    ReloadConfiguration(system);
     log(12, true);
-    note("worker", system.StartAsyncWorker());
+    system.StartAsyncWorker();
     log(24, false);
     system.StopAsyncWorker();
-    step = "stopped";
     log(12, true);
     report << "C " << ToUtf8(system.KeyRecordLine()) << '\n';
-    step = "shutdown";
   }
   SetFileCalls(nullptr);
   SetClockSource(nullptr);
   report << "K " << gCalls.load() << '\n';
-  if (gMet != nullptr) report << "M " << gMet << ' ' << step << '\n';
-  for (const auto& [name, rc] : steps) report << "S " << name << ' ' << rc << '\n';
+  if (gMet != nullptr) report << "M " << gMet << '\n';
 }
 
-struct ChildRun {
-  bool finished = false;  // exited with 0 in time
-  std::string status;
-  std::string report;
-};
-
-// Runs `body` in a child that exits with 0 after it, and waits at most 30
-// seconds for the child to end.
-template <typename Body>
-ChildRun RunChild(Body body) {
-  int alive[2];
-  if (pipe(alive) != 0) return {false, "pipe failed", {}};
-  const pid_t child = fork();
-  if (child == 0) {
-    close(alive[0]);
-    body();
-    std::exit(0);  // leak checks run at exit
-  }
-  close(alive[1]);
-  ChildRun run;
-  pollfd ended{alive[0], POLLIN, 0};
-  const bool inTime = poll(&ended, 1, 30000) == 1;
-  close(alive[0]);
-  if (!inTime) kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  run.finished = inTime && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  run.status = !inTime               ? "hang"
-               : WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
-                                     : "exit " + std::to_string(WEXITSTATUS(status));
-  return run;
-}
-
-// Runs the workload in a child with the `failAt`th call failing (0: none).
-ChildRun RunWorkload(const fs::path& folder, long failAt, int error) {
-  const fs::path reportPath = folder / "report.txt";
-  ChildRun run = RunChild([&] {
+// The workload's report from a child with the `failAt`th call failing (0:
+// none), with "[status N]" or "[hang]" at its end unless the child ended
+// well within 30 seconds.
+std::string RunWorkload(const fs::path& folder, long failAt, int error) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
+  const auto body = [&] {
     gFailAt = failAt;
     gError = error;
-    gCalls = 0;
     SetFileCalls(&kFaulty);
-    std::ofstream report(reportPath);
+    std::ostringstream report;
     Workload(folder, report);
-  });
-  run.report = ReadFileBytes(reportPath);
-  fs::remove(reportPath);
-  return run;
+    return report.str();
+  };
+  return RunInChild(environment, body, 30000);
 }
 
-struct Expected {
-  int kind;
-  bool mustBeThere;  // its call succeeded outside the worker's time
-};
+// The word after the last "\n<tag> " of a report, or "" when there is none.
+std::string Field(const std::string& report, const char* tag) {
+  const std::size_t at = report.rfind("\n" + std::string(tag) + " ");
+  return at == std::string::npos ? "" : report.substr(at + 3, report.find_first_of(" \n", at + 3) - at - 3);
+}
 
 // Problems of one finished run, one per line; empty when all is well.
 std::string CheckFolder(const fs::path& folder, const std::string& report) {
   std::map<std::string, int> idOfLine;
-  std::vector<Expected> records;
+  std::vector<std::pair<int, bool>> records;  // kind, must be there
   std::string keyLine, problems;
   std::istringstream in(report);
-  for (std::string tag; in >> tag;) {
-    std::string rest;
-    std::getline(in, rest);
-    if (tag == "R") {
-      std::istringstream fields(rest);
-      int id, kind;
-      bool checked;
-      ResultCode rc;
-      fields >> id >> kind >> checked >> rc;
-      std::string line;
-      std::getline(fields, line);
-      idOfLine[line.substr(1)] = id;
-      records.push_back({kind, checked && Succeeded(rc)});
-    } else if (tag == "C") {
-      keyLine = rest.substr(1);
-    }
+  for (std::string tag, line; in >> tag;) {
+    int id = 0, kind = 0;
+    bool mustBeThere = false;
+    if (tag == "R" && in >> id >> kind >> mustBeThere) records.emplace_back(kind, mustBeThere);
+    std::getline(in, line);
+    if (tag == "R") idOfLine[line.substr(1)] = id;
+    if (tag == "C") keyLine = line.substr(1);
   }
   if (records.empty()) return "no report\n";
-  std::map<std::string, std::vector<int>> counts;  // family -> count per record
+  std::map<std::pair<std::string, int>, int> counts;  // (family, record) -> times found
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
     // A temporary name whose removal failed is a second name of a log; the
@@ -301,30 +238,25 @@ std::string CheckFolder(const fs::path& folder, const std::string& report) {
     if (bytes.empty()) continue;
     if (!bytes.starts_with("\xEF\xBB\xBF")) problems += name + ": no mark\n";
     if (!bytes.ends_with("\r\n") && bytes.size() > 3) problems += name + ": ends inside a line\n";
-    std::vector<int>& seen = counts[family];
-    seen.resize(records.size());
     bool keyed = false;
-    std::size_t at = 3;
-    while (at < bytes.size()) {
-      std::size_t end = bytes.find("\r\n", at);
-      if (end == std::string::npos) end = bytes.size();
+    for (std::size_t at = 3, end; at < bytes.size(); at = end + 2) {
+      end = std::min(bytes.find("\r\n", at), bytes.size());
       const std::string line = bytes.substr(at, end - at);
-      at = end + 2;
       if (line.find_first_not_of(' ') == std::string::npos) continue;  // a blanked piece
       if (!keyLine.empty() && line == keyLine) {
         keyed = true;
         continue;
       }
-      auto found = idOfLine.find(line);
       // The default configuration's standard lines, while the file failed to
       // load: the message ends the line.
       const std::size_t message = line.find(" MSG:");
-      if (family == "common" && message != std::string::npos) found = idOfLine.find(line.substr(message + 5));
+      const auto found =
+          idOfLine.find(family == "common" && message != std::string::npos ? line.substr(message + 5) : line);
       if (found == idOfLine.end()) {
         problems += name + ": foreign or broken line \"" + line.substr(0, 60) + "\"\n";
         continue;
       }
-      const int kind = records[found->second].kind;
+      const int kind = records[found->second].first;
       if (family != "common" && kFamilies[kind][0] != family &&
           (kFamilies[kind][1] == nullptr || kFamilies[kind][1] != family)) {
         problems += name + ": record " + std::to_string(found->second) + " in the wrong file\n";
@@ -332,34 +264,21 @@ std::string CheckFolder(const fs::path& folder, const std::string& report) {
       // A file that a plain logger opened has no key record line.
       if (kind == kSecret && !keyed && family != "common")
         problems += name + ": protected line before the key record\n";
-      ++seen[found->second];
+      ++counts[{family, found->second}];
     }
   }
-  const auto countIn = [&](const char* family, std::size_t id) {
-    const auto seen = counts.find(family);
-    return seen == counts.end() ? 0 : seen->second[id];
-  };
-  for (std::size_t id = 0; id < records.size(); ++id) {
-    const int inDefault = countIn("common", id);
+  for (int id = 0; id < static_cast<int>(records.size()); ++id) {
+    const int inDefault = counts[{"common", id}];
     if (inDefault > 1) problems += "record " + std::to_string(id) + " twice in common\n";
-    for (const char* family : kFamilies[records[id].kind]) {
+    for (const char* family : kFamilies[records[id].first]) {
       if (family == nullptr) continue;
-      const int n = countIn(family, id);
-      if (n > 1 || (n == 0 && inDefault == 0 && records[id].mustBeThere) || (n != 0 && inDefault != 0)) {
+      const int n = counts[{family, id}];
+      if (n > 1 || (n == 0 && inDefault == 0 && records[id].second) || (n != 0 && inDefault != 0)) {
         problems += "record " + std::to_string(id) + " in " + family + ": " + std::to_string(n) + " times\n";
       }
     }
   }
   return problems;
-}
-
-long ReportNumber(const std::string& report, const std::string& tag, int field) {
-  const std::size_t at = report.rfind("\n" + tag + " ");
-  if (at == std::string::npos) return -1;
-  std::istringstream fields(report.substr(at + tag.size() + 2));
-  long value = -1;
-  for (int i = 0; i <= field; ++i) fields >> value;
-  return value;
 }
 
 class FaultInjection : public TempDirTest {
@@ -375,10 +294,10 @@ class FaultInjection : public TempDirTest {
 };
 
 TEST_F(FaultInjection, EveryFailedCallLosesNoRecordReportedWritten) {
-  const ChildRun clean = RunWorkload(Fresh("clean"), 0, EIO);
-  ASSERT_TRUE(clean.finished) << clean.status;
-  ASSERT_EQ("", CheckFolder(Dir() / "clean", clean.report));
-  const long calls = ReportNumber(clean.report, "K", 0);
+  const std::string clean = RunWorkload(Fresh("clean"), 0, EIO);
+  ASSERT_TRUE(clean.ends_with('\n')) << clean.substr(clean.rfind('\n') + 1);
+  ASSERT_EQ("", CheckFolder(Dir() / "clean", clean));
+  const long calls = std::atol(Field(clean, "K").c_str());
   ASSERT_GT(calls, 100);
   // Every call in a full run; else about 700 runs in all (200 under the
   // sanitizers, which make each run far slower), spread evenly.
@@ -394,22 +313,20 @@ TEST_F(FaultInjection, EveryFailedCallLosesNoRecordReportedWritten) {
   long runs = 0;
   std::map<std::string, long> metBy;
   std::string failures;
-  for (const Fault& fault : kFaults) {
-    for (long n = only != 0 ? only : 1 + (stride > 1 ? fault.error % stride : 0); n <= calls; n += stride) {
+  for (const auto& [name, error] : kFaults) {
+    for (long n = only != 0 ? only : 1 + (stride > 1 ? error % stride : 0); n <= calls; n += stride) {
       const fs::path folder = Fresh("run");
-      const ChildRun run = RunWorkload(folder, n, fault.error);
+      const std::string report = RunWorkload(folder, n, error);
       ++runs;
-      const std::string where = std::string(fault.name) + " at call " + std::to_string(n);
-      if (!run.finished) {
-        failures += where + ": " + run.status + "\n";
-        continue;
+      const std::string where = std::string(name) + " at call " + std::to_string(n);
+      const std::string call = Field(report, "M");
+      if (!report.ends_with('\n')) {
+        failures += where + ": " + report.substr(report.rfind('\n') + 1) + "\n";
+      } else if (!call.empty()) {  // else fewer calls this time
+        ++metBy[call];
+        const std::string problems = CheckFolder(folder, report);
+        if (!problems.empty()) failures += where + " (" + call + "):\n" + problems;
       }
-      const std::size_t met = run.report.find("\nM ");
-      if (met == std::string::npos) continue;  // fewer calls this time
-      const std::string call = run.report.substr(met + 3, run.report.find(' ', met + 3) - met - 3);
-      ++metBy[call];
-      const std::string problems = CheckFolder(folder, run.report);
-      if (!problems.empty()) failures += where + " (" + call + "):\n" + problems;
     }
   }
   std::string tally;
@@ -436,19 +353,20 @@ TEST_F(FaultInjection, ForkedChildRollsAndEndsWithoutTheParentsCompressor) {
   ZunLogger* logger = nullptr;
   ASSERT_RC(RC_OK, system.GetLogger(58, u"app", &logger));
   const auto log = [logger](const char16_t* text) {
-    for (int i = 0; i < 20; ++i) {
-      if (Failed(logger->vtbl->LogFull(logger, ZUN_SEVERITY_WARN, text, u"f.c", 1, 2, 3, 4, 0, nullptr)))
-        return false;
-    }
-    return true;
+    bool logged = true;
+    for (int i = 0; i < 20; ++i)
+      logged = logged && Succeeded(logger->vtbl->LogFull(logger, ZUN_SEVERITY_WARN, text, u"f.c", 1, 2, 3, 4,
+                                                         0, nullptr));
+    return logged;
   };
   ASSERT_TRUE(log(u"parent line"));
-  const ChildRun child = RunChild([&] {
-    if (!log(u"child line")) std::_Exit(3);
+  const auto child = [&] {
+    const bool logged = log(u"child line");
     system.Flush();
     system.~LogSystem();
-  });
-  EXPECT_TRUE(child.finished) << child.status;
+    return std::string(logged ? "" : "child line failed");
+  };
+  EXPECT_EQ("", RunInChild({}, child, 30000));
   EXPECT_TRUE(log(u"parent line"));
 }
 

@@ -5,18 +5,25 @@
 // without errors as the same document (sections, keys, values, items and
 // comments), from memory and from UTF-16LE file text alike, and is written
 // again to the same text.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 
 #include "config/config_reader.h"
 #include "config/config_writer.h"
+#include "fuzz_support.h"
 #include "support/config_description.h"
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) std::abort();
+using zun::fuzz::Check;
+
+// Reads `source` back, which must give no errors and the document that
+// `described` describes, and writes it again.
+zun::WString ReadBack(zun::LineSource& source, const zun::WString& described) {
+  zun::ConfigDocument again;
+  Check(zun::ParseDocument(again, source) == zun::RC_OK && again.Errors().empty());
+  Check(zun::test::DescribeDocument(again) == described);
+  zun::MemoryLineSink text;
+  Check(zun::WriteDocument(again, text) == zun::RC_OK);
+  return zun::WString(text.Text());
 }
 
 void ReadAndWrite(const std::uint8_t* data, std::size_t size, zun::TextEncoding preset) {
@@ -34,27 +41,15 @@ void ReadAndWrite(const std::uint8_t* data, std::size_t size, zun::TextEncoding 
   zun::MemoryLineSink text;
   Check(zun::WriteDocument(document, text) == zun::RC_OK);
   const zun::WString described = zun::test::DescribeDocument(document);
-
-  zun::ConfigDocument again;
   zun::MemoryLineSource source(text.Text());
-  Check(zun::ParseDocument(again, source) == zun::RC_OK);
-  Check(again.Errors().empty());
-  Check(zun::test::DescribeDocument(again) == described);
-  zun::MemoryLineSink textAgain;
-  Check(zun::WriteDocument(again, textAgain) == zun::RC_OK);
-  Check(textAgain.Text() == text.Text());
+  Check(ReadBack(source, described) == text.Text());
 
   zun::MemoryStream file;
   zun::TextFileWriter writer(file, zun::TextEncoding::kUtf16Le, zun::LineEnd::kCrLf);
-  Check(writer.WriteMark() == zun::RC_OK);
-  Check(zun::WriteDocument(document, writer) == zun::RC_OK);
-  Check(writer.Flush() == zun::RC_OK);
-  Check(file.Seek(0, 0) == zun::RC_OK);
+  Check(writer.WriteMark() == zun::RC_OK && zun::WriteDocument(document, writer) == zun::RC_OK);
+  Check(writer.Flush() == zun::RC_OK && file.Seek(0, 0) == zun::RC_OK);
   zun::TextFileReader fileReader(file);
-  zun::ConfigDocument fromFile;
-  Check(zun::ParseDocument(fromFile, fileReader) == zun::RC_OK);
-  Check(fromFile.Errors().empty());
-  Check(zun::test::DescribeDocument(fromFile) == described);
+  ReadBack(fileReader, described);
 }
 
 }  // namespace

@@ -11,10 +11,6 @@
 // were rendered; a layout saved as configuration text loads back the same
 // when its texts can be written there (KeepsInConfigText).
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include "appenders/custom_layout.h"
 #include "config/config_writer.h"
@@ -23,42 +19,39 @@
 
 namespace {
 
-using zun::CompiledFormat;
-using zun::LayoutToken;
-using zun::WString;
-using zun::fuzz::Check;
+using namespace zun;
+using namespace zun::fuzz;
 
-void AddKey(zun::ConfigSection& section, zun::WStringView name, zun::WStringView value) {
-  zun::ConfigKeyRef key;
-  Check(zun::ConfigKey::Create(name, &key) == zun::RC_OK && key->SetPlainValue(value) == zun::RC_OK);
-  Check(section.AddKey(key) == zun::RC_OK);
+void AddKey(ConfigSection& section, WStringView name, WStringView value) {
+  ConfigKeyRef key;
+  Check(ConfigKey::Create(name, &key) == RC_OK && key->SetPlainValue(value) == RC_OK);
+  Check(section.AddKey(key) == RC_OK);
 }
 
 // A layout section holding the texts as they stand, as read from a file.
-zun::ConfigSectionRef LayoutSection(const WString& format, const WString& header, const WString& footer) {
-  zun::ConfigSectionRef section;
-  Check(zun::ConfigSection::Create(u"L", &section) == zun::RC_OK);
-  AddKey(*section, u"LayoutType", zun::kLayoutTypeCustom);
+ConfigSectionRef LayoutSection(const WString& format, const WString& header, const WString& footer) {
+  ConfigSectionRef section;
+  Check(ConfigSection::Create(u"L", &section) == RC_OK);
+  AddKey(*section, u"LayoutType", kLayoutTypeCustom);
   AddKey(*section, u"Format", format);
   if (!header.empty()) AddKey(*section, u"Header", header);
   if (!footer.empty()) AddKey(*section, u"Footer", footer);
   return section;
 }
 
-zun::LogRecord FixedRecord(zun::WStringView message) {
-  zun::LogRecord record;
-  record.loggerName = u"fuzz.layout";
-  record.severity = ZUN_SEVERITY_WARN;
-  record.message = message;
-  record.time = 131964195090420000ull;  // 2019-03-07 08:05:09,042
-  record.fileId = u"main.c";
-  record.line = 12;
-  record.buildNumber = 3;
-  record.revision = 0xFFFFFFFF;
-  record.product = 0x80000000;
-  record.threadId = 4000000000u;
-  record.processId = 77;
-  return record;
+// 2019-03-07 08:05:09,042 and numbers at the ends of their ranges.
+LogRecord FixedRecord(WStringView message) {
+  return {.loggerName = u"fuzz.layout",
+          .severity = ZUN_SEVERITY_WARN,
+          .message = WString(message),
+          .time = 131964195090420000ull,
+          .fileId = u"main.c",
+          .line = 12,
+          .buildNumber = 3,
+          .revision = 0xFFFFFFFF,
+          .product = 0x80000000,
+          .threadId = 4000000000u,
+          .processId = 77};
 }
 
 // Line-based text keeps no line break and trims vertical tabs. In a quoted
@@ -72,64 +65,55 @@ bool KeepsInConfigText(const WString& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::unique_ptr<zun::FileAppender> file = zun::fuzz::MakeFileAppender(nullptr, u"layout.log");
-  zun::fuzz::InputReader in(data, size);
+  static const std::unique_ptr<FileAppender> file = MakeFileAppender(nullptr, u"layout.log");
+  InputReader in{data, size};
   // Texts are zero-terminated: a zero read from configuration ends them.
-  const WString header(zun::UpToZero(in.Units(in.Byte())));
-  const WString footer(zun::UpToZero(in.Units(in.Byte())));
-  const WString format(zun::UpToZero(in.Units(in.Left() / 2)));
+  const WString header(UpToZero(in.Units(in.Byte())));
+  const WString footer(UpToZero(in.Units(in.Byte())));
+  const WString format(UpToZero(in.Units(in.Left() / 2)));
 
   CompiledFormat compiled;
-  Check(zun::CompileLayoutFormat(format, &compiled) == zun::RC_OK);
-  const auto literalTokens =
-      std::count(compiled.tokens.begin(), compiled.tokens.end(), LayoutToken::kLiteral);
-  Check(static_cast<std::size_t>(literalTokens) == compiled.literals.size());
+  Check(CompileLayoutFormat(format, &compiled) == RC_OK);
+  const auto& tokens = compiled.tokens;
+  Check(std::count(tokens.begin(), tokens.end(), LayoutToken::kLiteral) == std::ssize(compiled.literals));
   for (const WString& literal : compiled.literals) Check(!literal.empty());
-  for (std::size_t i = 1; i < compiled.tokens.size(); ++i) {
-    Check(compiled.tokens[i] != LayoutToken::kLiteral || compiled.tokens[i - 1] != LayoutToken::kLiteral);
-  }
+  const auto twoLiterals = [](LayoutToken a, LayoutToken b) { return a == b && a == LayoutToken::kLiteral; };
+  Check(std::adjacent_find(tokens.begin(), tokens.end(), twoLiterals) == tokens.end());
   WString rebuilt;
   CompiledFormat again;
-  Check(zun::RebuildLayoutFormat(compiled, &rebuilt) == zun::RC_OK);
-  Check(zun::CompileLayoutFormat(rebuilt, &again) == zun::RC_OK && again == compiled);
+  Check(RebuildLayoutFormat(compiled, &rebuilt) == RC_OK);
+  Check(CompileLayoutFormat(rebuilt, &again) == RC_OK && again == compiled);
 
-  zun::CustomLayout layout(WString(u"L"));
-  Check(layout.LoadConfig(*LayoutSection(format, header, footer)) == zun::RC_OK);
+  CustomLayout layout(WString(u"L"));
+  Check(layout.LoadConfig(*LayoutSection(format, header, footer)) == RC_OK);
   Check(layout.Compiled() == compiled && layout.Header() == header && layout.Footer() == footer);
 
-  const zun::LogRecord record = FixedRecord(u"<msg>");
-  zun::LogRecord unshown = FixedRecord(u"");
-  unshown.time = ~zun::FileTime{0};
+  const LogRecord record = FixedRecord(u"<msg>");
+  LogRecord unshown = FixedRecord(u"");
+  unshown.time = ~FileTime{0};
   WString withMessage, withoutMessage;
-  Check(layout.Render(withMessage, record) == zun::RC_OK);
-  Check(layout.Render(withoutMessage, unshown) == zun::RC_OK);
-  const auto messages = std::count(compiled.tokens.begin(), compiled.tokens.end(), LayoutToken::kMsg);
-  Check(withMessage.size() == withoutMessage.size() + 5 * static_cast<std::size_t>(messages));
+  Check(layout.Render(withMessage, record) == RC_OK);
+  Check(layout.Render(withoutMessage, unshown) == RC_OK);
+  const auto messages = std::count(tokens.begin(), tokens.end(), LayoutToken::kMsg);
+  Check(std::ssize(withMessage) == std::ssize(withoutMessage) + 5 * messages);
 
   file->AttachLayout(&layout);
-  Check(file->Append(record) == zun::RC_OK && file->Append(unshown) == zun::RC_OK);
-  const std::vector<std::string> lines = zun::fuzz::TakeLines(*file);
-  file->AttachLayout(nullptr);
+  Check(file->Append(record) == RC_OK && file->Append(unshown) == RC_OK);
   // A line break inside a format's literal text stays in the file, so the
   // file is compared whole: each rendered text followed by CR LF.
-  std::string expected, written;
-  if (!header.empty()) expected += zun::fuzz::FileLine(header) + "\r\n";
-  expected += zun::fuzz::FileLine(withMessage) + "\r\n" + zun::fuzz::FileLine(withoutMessage) + "\r\n";
-  if (!footer.empty()) expected += zun::fuzz::FileLine(footer) + "\r\n";
-  for (const std::string& line : lines) written += line + "\r\n";
-  Check(written == expected);
+  std::string expected = ToUtf8(withMessage) + "\r\n" + ToUtf8(withoutMessage) + "\r\n";
+  if (!header.empty()) expected.insert(0, ToUtf8(header) + "\r\n");
+  if (!footer.empty()) expected += ToUtf8(footer) + "\r\n";
+  Check(TakeFile(*file) == expected);
+  file->AttachLayout(nullptr);
 
   if (KeepsInConfigText(rebuilt) && KeepsInConfigText(header) && KeepsInConfigText(footer)) {
-    zun::ConfigDocument document;
-    Check(zun::ExportLayoutSection(layout, document) == zun::RC_OK);
-    zun::MemoryLineSink text;
-    Check(zun::WriteDocument(document, text) == zun::RC_OK);
-    zun::ConfigDocument read;
-    zun::MemoryLineSource source(text.Text());
-    zun::ConfigSectionRef section;
-    Check(zun::ParseDocument(read, source) == zun::RC_OK && read.FindSection(u"L", &section) == zun::RC_OK);
-    zun::CustomLayout loaded(WString(u"L"));
-    Check(loaded.LoadConfig(*section) == zun::RC_OK);
+    ConfigDocument document;
+    Check(ExportLayoutSection(layout, document) == RC_OK);
+    MemoryLineSink text;
+    Check(WriteDocument(document, text) == RC_OK);
+    CustomLayout loaded(WString(u"L"));
+    Check(loaded.LoadConfig(*SectionOf(text.Text())) == RC_OK);
     Check(loaded.Compiled() == compiled && loaded.Header() == header && loaded.Footer() == footer);
   }
   return 0;

@@ -27,13 +27,14 @@ inline void Check(bool condition, const char* file = __builtin_FILE(), int line 
 }
 
 // Hands out the input a piece at a time; past the end every value is 0.
-class InputReader {
- public:
-  InputReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+struct InputReader {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::size_t at = 0;
 
-  bool Empty() const { return at_ == size_; }
-  std::size_t Left() const { return size_ - at_; }
-  std::uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+  bool Empty() const { return at == size; }
+  std::size_t Left() const { return size - at; }
+  std::uint8_t Byte() { return at < size ? data[at++] : 0; }
   std::uint64_t Number(int bytes) {
     std::uint64_t value = 0;
     for (int k = 0; k < bytes; ++k) value |= static_cast<std::uint64_t>(Byte()) << (8 * k);
@@ -45,12 +46,16 @@ class InputReader {
     while (units-- > 0 && Left() >= 2) text.push_back(static_cast<char16_t>(Number(2)));
     return text;
   }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t at_ = 0;
 };
+
+// The QueryInterface of a host's object whose one interface is `kId`, in
+// versions 0 and 1.
+template <std::uint32_t kId, typename Face>
+void* QueryHostInterface(Face* self, std::uint32_t id, std::uint32_t version, std::uint8_t* found) {
+  const bool match = id == kId && version < 2;
+  if (found != nullptr) *found = match;
+  return match ? self : nullptr;
+}
 
 // A folder of its own under $TMPDIR (or /tmp), removed when the process ends.
 inline const std::filesystem::path& TempFolder() {
@@ -63,32 +68,6 @@ inline const std::filesystem::path& TempFolder() {
   }();
   return folder;
 }
-
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The lines of a new log file: it starts with the UTF-8 mark, holds no zero
-// byte, and CR LF ends every line and occurs nowhere else, so each line
-// written is one line read back.
-inline std::vector<std::string> LogFileLines(const std::string& bytes) {
-  std::vector<std::string> lines;
-  if (bytes.empty()) return lines;
-  Check(bytes.compare(0, 3, "\xEF\xBB\xBF") == 0);
-  Check(bytes.find('\0') == std::string::npos);
-  for (std::size_t at = 3; at < bytes.size();) {
-    const std::size_t end = bytes.find("\r\n", at);
-    Check(end != std::string::npos);
-    lines.push_back(bytes.substr(at, end - at));
-    at = end + 2;
-  }
-  return lines;
-}
-
-// How a line's text reaches a log file: as UTF-8, unchanged (records hold
-// no zero; line breaks are kept unless an appender escapes them).
-inline std::string FileLine(WStringView text) { return ToUtf8(text); }
 
 // The first section of configuration text.
 inline ConfigSectionRef SectionOf(WStringView text) {
@@ -109,15 +88,30 @@ inline std::unique_ptr<FileAppender> MakeFileAppender(AppenderOwner* owner, WStr
   return appender;
 }
 
-// Closes the appender's file (footer written) and hands back its lines; the
-// file is removed, so the next record starts a new one.
-inline std::vector<std::string> TakeLines(FileAppender& appender) {
+// Closes the appender's file (footer written) and hands back what follows
+// the UTF-8 mark it starts with; the file is removed, so the next record
+// starts a new one. A log file holds no zero byte.
+inline std::string TakeFile(FileAppender& appender) {
   Check(appender.Flush() == RC_OK);
   WString path;
   Check(appender.FullPath(&path) == RC_OK);
-  const std::filesystem::path file(ToUtf8(path));
-  std::vector<std::string> lines = LogFileLines(ReadFile(file));
-  std::filesystem::remove(file);
+  std::ifstream in(ToUtf8(path), std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::filesystem::remove(ToUtf8(path));
+  Check((bytes.empty() || bytes.starts_with("\xEF\xBB\xBF")) && bytes.find('\0') == std::string::npos);
+  return bytes.empty() ? bytes : bytes.substr(3);
+}
+
+// The lines of TakeFile: CR LF ends every line and occurs nowhere else, so
+// each line written is one line read back.
+inline std::vector<std::string> TakeLines(FileAppender& appender) {
+  const std::string text = TakeFile(appender);
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; at < text.size(); at = end + 2) {
+    end = text.find("\r\n", at);
+    Check(end != std::string::npos);
+    lines.push_back(text.substr(at, end - at));
+  }
   return lines;
 }
 

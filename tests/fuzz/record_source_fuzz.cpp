@@ -17,12 +17,6 @@
 // line only); a plain record's lines are what its layout renders, as UTF-8;
 // a protected message is one of the protected forms; every log file starts
 // with its mark and holds no zero byte.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "appenders/custom_layout.h"
 #include "appenders/standard_layout.h"
@@ -33,67 +27,54 @@
 
 namespace {
 
-using zun::ResultCode;
-using zun::WString;
-using zun::fuzz::Check;
-using zun::fuzz::FileLine;
-using zun::fuzz::MakeFileAppender;
-using zun::fuzz::SectionOf;
-using zun::fuzz::TakeLines;
+using namespace zun;
+using namespace zun::fuzz;
 
 constexpr std::size_t kMaxRecords = 16;
-constexpr zun::FileTime kLastShownTime = 0x7FFFFFFFFFFFFFFFull;
+constexpr FileTime kLastShownTime = 0x7FFFFFFFFFFFFFFFull;
 
 struct Item {
   ZunLogRecordView view{};
-  ResultCode getFails = zun::RC_OK;
+  ResultCode getFails = RC_OK;
   std::unique_ptr<char16_t[]> texts[3];
 };
 
 struct Source {
-  ZunRecordSource face;
-  std::vector<Item>* items;
+  ZunRecordSource face{&kTable};
+  std::vector<Item>& items;
   std::vector<std::uint32_t> asked;
 
-  explicit Source(std::vector<Item>& list) : face{&kTable}, items(&list) {}
-
-  static void* QueryInterface(ZunRecordSource* self, uint32_t id, uint32_t version, uint8_t* found) {
-    const bool match = id == ZUN_IID_RECORD_SOURCE && version < 2;
-    if (found != nullptr) *found = match;
-    return match ? self : nullptr;
-  }
   static uint32_t Count(ZunRecordSource* self) {
-    return static_cast<uint32_t>(reinterpret_cast<Source*>(self)->items->size());
+    return static_cast<uint32_t>(reinterpret_cast<Source*>(self)->items.size());
   }
   static ZunResult Get(ZunRecordSource* self, uint32_t index, ZunLogRecordView* out) {
     auto* source = reinterpret_cast<Source*>(self);
-    Check(index < source->items->size());
+    Check(index < source->items.size());
     source->asked.push_back(index);
-    const Item& item = (*source->items)[index];
-    if (zun::Failed(item.getFails)) return item.getFails;
-    *out = item.view;
-    return zun::RC_OK;
+    const Item& item = source->items[index];
+    if (Succeeded(item.getFails)) *out = item.view;
+    return item.getFails;
   }
-  static constexpr ZunRecordSourceVtbl kTable = {&QueryInterface, &Count, &Get};
+  static constexpr ZunRecordSourceVtbl kTable = {
+      &fuzz::QueryHostInterface<ZUN_IID_RECORD_SOURCE, ZunRecordSource>, &Count, &Get};
 };
 
 // A text of the input, kept alive by `owner`; `*length` as a host gives it.
-const char16_t* ReadText(zun::fuzz::InputReader& in, std::unique_ptr<char16_t[]>& owner, uint32_t* length) {
+const char16_t* ReadText(InputReader& in, std::unique_ptr<char16_t[]>& owner, uint32_t* length) {
   const std::uint8_t head = in.Byte();
   *length = 0;
   if (head == 0xFF) return nullptr;
   // The standard line holds each text on the record's own line; line breaks
   // inside texts are the escaping option's business, tested elsewhere.
   WString units = in.Units(head & 0x7F);
-  std::replace(units.begin(), units.end(), u'\r', u'_');
-  std::replace(units.begin(), units.end(), u'\n', u'_');
+  for (char16_t& unit : units) unit = unit == u'\r' || unit == u'\n' ? u'_' : unit;
   owner.reset(new char16_t[units.size() + 1]());
   units.copy(owner.get(), units.size());
   *length = (head & 0x80) ? UINT32_MAX : static_cast<uint32_t>(units.size());
   return owner.get();
 }
 
-Item ReadItem(zun::fuzz::InputReader& in) {
+Item ReadItem(InputReader& in) {
   Item item;
   ZunLogRecordView& v = item.view;
   const std::uint8_t control = in.Byte();
@@ -105,8 +86,7 @@ Item ReadItem(zun::fuzz::InputReader& in) {
   for (uint32_t* field : {&v.line, &v.buildNumber, &v.revision, &v.product, &v.threadId, &v.processId}) {
     *field = static_cast<uint32_t>(in.Number(4));
   }
-  zun::FileTime time = in.Number(8);
-  if (!(control & 8)) time &= 0x00FFFFFFFFFFFFFFull;
+  const FileTime time = in.Number(8) & ((control & 8) ? ~FileTime{0} : 0x00FFFFFFFFFFFFFFull);
   v.timeLow = static_cast<uint32_t>(time);
   v.timeHigh = static_cast<uint32_t>(time >> 32);
   v.message = ReadText(in, item.texts[0], &v.messageLength);
@@ -115,30 +95,24 @@ Item ReadItem(zun::fuzz::InputReader& in) {
   return item;
 }
 
-bool HasLoneSurrogate(const WString& text) {
-  std::string utf8;
-  return zun::Failed(zun::AppendUtf8FromUtf16(text, utf8));
-}
-
 // One logger writing the standard line into standard.log and the message
 // alone into message.log, both in the temporary folder.
 struct Target {
-  zun::Dispatcher dispatcher;
-  zun::LoggerTree tree{&dispatcher};
-  zun::StandardLayout standard{WString(u"standard")};
-  zun::CustomLayout messageOnly{WString(u"message")};
-  std::unique_ptr<zun::FileAppender> standardFile = MakeFileAppender(&dispatcher, u"standard.log");
-  std::unique_ptr<zun::FileAppender> messageFile = MakeFileAppender(&dispatcher, u"message.log");
-  zun::Logger* logger = nullptr;
+  Dispatcher dispatcher;
+  LoggerTree tree{&dispatcher};
+  StandardLayout standard{WString(u"standard")};
+  CustomLayout messageOnly{WString(u"message")};
+  std::unique_ptr<FileAppender> standardFile = MakeFileAppender(&dispatcher, u"standard.log");
+  std::unique_ptr<FileAppender> messageFile = MakeFileAppender(&dispatcher, u"message.log");
+  Logger* logger = nullptr;
 
   Target() {
-    Check(messageOnly.LoadConfig(*SectionOf(u"[message]\nLayoutType = Custom\nFormat = %msg\n")) ==
-          zun::RC_OK);
+    Check(messageOnly.LoadConfig(*SectionOf(u"[message]\nLayoutType = Custom\nFormat = %msg\n")) == RC_OK);
     standardFile->AttachLayout(&standard);
     messageFile->AttachLayout(&messageOnly);
-    Check(tree.GetOrCreate(&logger, 58, u"records") == zun::RC_OK);
-    Check(zun::LoggerTree::AddAppender(logger, standardFile.get()) == zun::RC_OK);
-    Check(zun::LoggerTree::AddAppender(logger, messageFile.get()) == zun::RC_OK);
+    Check(tree.GetOrCreate(&logger, 58, u"records") == RC_OK);
+    Check(LoggerTree::AddAppender(logger, standardFile.get()) == RC_OK);
+    Check(LoggerTree::AddAppender(logger, messageFile.get()) == RC_OK);
   }
 };
 
@@ -146,59 +120,50 @@ struct Target {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Target target;
-  zun::fuzz::InputReader in(data, size);
+  InputReader in{data, size};
   const bool reverse = in.Byte() & 1;
   std::vector<Item> items;
   while (!in.Empty() && items.size() < kMaxRecords) items.push_back(ReadItem(in));
 
-  Source source(items);
-  const ResultCode rc =
-      target.logger->Interface()->vtbl->LogRecords(target.logger->Interface(), &source.face, reverse ? 1 : 0);
+  Source source{.items = items};
+  ZunLogger* logger = target.logger->Interface();
+  const ResultCode rc = logger->vtbl->LogRecords(logger, &source.face, reverse ? 1 : 0);
   const std::vector<std::string> standardLines = TakeLines(*target.standardFile);
   const std::vector<std::string> messageLines = TakeLines(*target.messageFile);
 
   // What each item asked for should have happened, up to the first failure.
-  ResultCode expected = zun::RC_OK;
+  ResultCode expected = RC_OK;
   std::size_t asked = 0, standardAt = 0, messageAt = 0;
-  while (asked < items.size() && expected == zun::RC_OK) {
-    const std::uint32_t index = static_cast<std::uint32_t>(reverse ? items.size() - 1 - asked : asked);
+  while (asked < items.size() && expected == RC_OK) {
+    const std::size_t index = reverse ? items.size() - 1 - asked : asked;
     Check(asked < source.asked.size() && source.asked[asked++] == index);
     const Item& item = items[index];
-    if (zun::Failed(item.getFails)) {
-      expected = item.getFails;
+    expected = item.getFails;
+    if (Failed(expected)) break;
+    LogRecord record;
+    Check(BuildRecordFromView(u"records", target.logger->Flags(), nullptr, item.view, &record) == RC_OK);
+    const bool plain = record.protectionMode == 0 || record.message.empty();
+    std::string utf8;
+    const bool lone = !plain && Failed(AppendUtf8FromUtf16(record.message, utf8));
+    if (lone || (!plain && record.protectionMode == ZUN_PROTECT_SESSION)) {
+      // A lone surrogate cannot be protected; without a log system this
+      // process has no session key.
+      expected = lone ? RC_INVALID_DATA : RC_NOT_SUPPORTED;
       break;
     }
-    zun::LogRecord record;
-    Check(zun::BuildRecordFromView(u"records", target.logger->Flags(), nullptr, item.view, &record) ==
-          zun::RC_OK);
-    const bool plain = record.protectionMode == 0 || record.message.empty();
-    if (!plain) {
-      // Without a log system this process has no session key.
-      const bool session = record.protectionMode == ZUN_PROTECT_SESSION;
-      if (HasLoneSurrogate(record.message) || session) {
-        expected =
-            session && !HasLoneSurrogate(record.message) ? zun::RC_NOT_SUPPORTED : zun::RC_INVALID_DATA;
-        break;
-      }
-      Check(messageAt < messageLines.size());
-      const char form = messageLines[messageAt++][0];
-      Check(form == (record.protectionMode == ZUN_PROTECT_PUBLIC_KEY ? 'b' : 'a'));
-    } else {
-      Check(messageAt < messageLines.size() && messageLines[messageAt++] == FileLine(record.message));
-    }
+    Check(messageAt < messageLines.size());
+    const std::string& message = messageLines[messageAt++];
+    Check(plain ? message == ToUtf8(record.message)
+                : message[0] == (record.protectionMode == ZUN_PROTECT_PUBLIC_KEY ? 'b' : 'a'));
     if (record.time > kLastShownTime) {
-      expected = zun::AsWarning(zun::RC_INVALID_TIME);
+      expected = AsWarning(RC_INVALID_TIME);
       break;
     }
     Check(standardAt < standardLines.size());
     const std::string& line = standardLines[standardAt++];
-    if (plain) {
-      WString rendered;
-      Check(zun::FormatMessageLine(record, rendered) == zun::RC_OK);
-      Check(line == FileLine(rendered));
-    } else {
-      Check(line.compare(0, 10, "[records] ") == 0);
-    }
+    WString rendered;
+    Check(plain ? FormatMessageLine(record, rendered) == RC_OK && line == ToUtf8(rendered)
+                : line.starts_with("[records] "));
   }
   Check(rc == expected && asked == source.asked.size());
   Check(standardAt == standardLines.size() && messageAt == messageLines.size());

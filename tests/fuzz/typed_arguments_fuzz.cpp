@@ -5,27 +5,21 @@
 // Input: one byte of format length in UTF-16 units, the format's units, then
 // arguments, each a head byte (low 3 bits: the kind, 0-7; bit 7: no data;
 // bit 6: a text up to its zero) and 8 value bytes, or for buffers and texts
-// a length byte and that many data bytes. Texts end with a zero after their
+// a length byte and that many data bytes. Texts end with zeros after their
 // data; buffers are allocated to their exact length.
 //
 // Checks:
-// - without a message the record's text is the typed rendering, which reads
-//   back item by item: the kind's prefix, the value in its fixed form, texts
-//   escaped so that no line break and no zero is left;
-// - with the input's format the message is what one pass of the formatter
-//   gives over the same arguments, or a code for a bad kind or an argument
-//   left over;
+// - without a message the record's text is the typed rendering, item by
+//   item: the kind's prefix, the value in its fixed form, texts escaped so
+//   that no line break and no zero is left;
+// - with the input's format the message is what the formatter gives over the
+//   same arguments, or a code for a bad kind or an argument left over, found
+//   while measuring; measuring, formatting into a buffer of the measured
+//   size and into a shorter one agree on the size and the text, which holds
+//   no zero;
 // - "%s" over each argument alone prints its value as text;
 // - the host's source is read up to its end and never past it.
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "fuzz_support.h"
 #include "records/log_record.h"
@@ -34,43 +28,28 @@
 
 namespace {
 
-using zun::WString;
-using zun::fuzz::Check;
+using namespace zun;
+using fuzz::Check;
 
 constexpr std::size_t kMaxArguments = 64;
 
 // A host's source over a list: read once, and the end reported once.
 struct HostSource {
-  ZunArgumentSource face;
-  const std::vector<ZunTypedArgument>* arguments;
+  ZunArgumentSource face{&kTable};
+  const std::vector<ZunTypedArgument>& arguments;
   std::size_t next = 0;
   bool ended = false;
 
-  explicit HostSource(const std::vector<ZunTypedArgument>& list) : face{&kTable}, arguments(&list) {}
-
-  static void* QueryInterface(ZunArgumentSource* self, uint32_t id, uint32_t version, uint8_t* found) {
-    const bool match = id == ZUN_IID_ARGUMENT_SOURCE && version < 2;
-    if (found != nullptr) *found = match;
-    return match ? self : nullptr;
-  }
   static uint8_t NextArgument(ZunArgumentSource* self, ZunTypedArgument* out) {
     auto* source = reinterpret_cast<HostSource*>(self);
     Check(!source->ended);
-    if (source->next == source->arguments->size()) {
-      source->ended = true;
-      return 0;
-    }
-    *out = (*source->arguments)[source->next++];
-    return 1;
+    source->ended = source->next == source->arguments.size();
+    if (!source->ended) *out = source->arguments[source->next++];
+    return !source->ended;
   }
-  static constexpr ZunArgumentSourceVtbl kTable = {&QueryInterface, &NextArgument};
-
-  bool ReadWhole() const { return ended && next == arguments->size(); }
+  static constexpr ZunArgumentSourceVtbl kTable = {
+      &fuzz::QueryHostInterface<ZUN_IID_ARGUMENT_SOURCE, ZunArgumentSource>, &NextArgument};
 };
-
-bool IsSpan(std::uint32_t kind) {
-  return kind == ZUN_ARG_BUFFER || kind == ZUN_ARG_NARROW || kind == ZUN_ARG_WIDE;
-}
 
 // The bytes or units an argument's span stands for.
 std::string NarrowText(const ZunTypedArgument& a) {
@@ -87,144 +66,105 @@ WString WideText(const ZunTypedArgument& a) {
 WString Hex(const std::string& bytes) {
   WString out;
   for (const unsigned char b : bytes) {
-    out.push_back(u"0123456789abcdef"[b >> 4]);
-    out.push_back(u"0123456789abcdef"[b & 15]);
+    out += {u"0123456789abcdef"[b >> 4], u"0123456789abcdef"[b & 15]};
   }
   return out;
 }
-WString Hex64(std::uint64_t value) {
-  std::string bytes;
-  for (int k = 7; k >= 0; --k) bytes.push_back(static_cast<char>(value >> (8 * k)));
-  return Hex(bytes);
-}
-
 WString Escaped(const WString& text) {
   WString out;
   for (const char16_t c : text) {
-    if (c == 0) {
-      out += u"\\0";
-    } else if (c == u'\r' || c == u'\n') {
-      out += u'\v';
-    } else {
-      out += c;
-      if (c == u'\'') out += c;
-    }
+    out += c == 0       ? WString(u"\\0")
+           : c == u'\'' ? WString(u"''")
+                        : WString(1, c == u'\r' || c == u'\n' ? u'\v' : c);
   }
   return out;
 }
 
 // The item a typed rendering holds for `a`, between its quotes, quotes inside
-// still doubled. Doubles are read back instead (CheckDoubleItem).
+// doubled.
 WString ExpectedItem(const ZunTypedArgument& a) {
+  WString text;
+  char number[64];
   switch (a.kind) {
     case ZUN_ARG_UNSIGNED:
-      return u"QWORD:0x" + Hex64(a.value.u);
     case ZUN_ARG_SIGNED:
-      return u"INT64:0x" + Hex64(static_cast<std::uint64_t>(a.value.i));
+      std::snprintf(number, sizeof number, "0x%016llx",
+                    a.kind == ZUN_ARG_SIGNED ? static_cast<unsigned long long>(a.value.i) : a.value.u);
+      return (a.kind == ZUN_ARG_SIGNED ? u"INT64:" : u"QWORD:") + ToUtf16(number);
+    case ZUN_ARG_NARROW:
+      if (Succeeded(AppendUtf16FromUtf8(NarrowText(a), text))) return u"STR:" + Escaped(text);
+      [[fallthrough]];
     case ZUN_ARG_BUFFER:
-      return u"BUF:" + Hex(a.value.span.data
-                               ? std::string(static_cast<const char*>(a.value.span.data), a.value.span.length)
-                               : std::string());
-    case ZUN_ARG_NARROW: {
-      WString text;
-      if (zun::Failed(zun::AppendUtf16FromUtf8(NarrowText(a), text))) return u"BUF:" + Hex(NarrowText(a));
-      return u"STR:" + Escaped(text);
-    }
+      return u"BUF:" + Hex(NarrowText(a));
     case ZUN_ARG_WIDE:
       return u"STR:" + Escaped(WideText(a));
+    case ZUN_ARG_DOUBLE:
+      // Exponent form with 16 digits after the point; any NaN is "nan".
+      std::snprintf(number, sizeof number, "%.16e", a.value.d);
+      return u"DOUBLE:" + ToUtf16(std::isnan(a.value.d) ? "nan" : number);
     default:
       return {};
   }
 }
 
-void CheckDoubleItem(const WString& item, double value) {
-  Check(item.compare(0, 7, u"DOUBLE:") == 0);
-  const std::string text = zun::ToUtf8(item.substr(7));
-  if (std::isnan(value)) return Check(text == "nan");
-  if (std::isinf(value)) return Check(text == (value < 0 ? "-inf" : "inf"));
-  char* end = nullptr;
-  const double back = std::strtod(text.c_str(), &end);
-  Check(*end == 0 && text.find('e') != std::string::npos);
-  Check(std::memcmp(&back, &value, sizeof back) == 0);
-}
-
-// Splits "'a', 'b'" into its items; a doubled quote stays inside its item.
-std::vector<WString> Items(const WString& text) {
-  std::vector<WString> items;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    if (!items.empty()) {
-      Check(text.compare(at, 2, u", ") == 0);
-      at += 2;
-    }
-    Check(at < text.size() && text[at] == u'\'');
-    WString item;
-    for (++at;; ++at) {
-      Check(at < text.size());
-      if (text[at] == u'\'' && (at + 1 == text.size() || text[at + 1] != u'\'')) break;
-      if (text[at] == u'\'') item += text[at++];
-      item += text[at];
-    }
-    ++at;
-    items.push_back(item);
-  }
-  return items;
-}
-
-zun::ResultCode Build(std::uint32_t flags, const char16_t* message, const std::vector<ZunTypedArgument>& list,
-                      zun::LogRecord* record) {
-  HostSource source(list);
-  zun::LogCall call;
-  call.message = message;
-  const zun::ResultCode rc = zun::BuildRecord(u"fuzz", flags, nullptr, call, &source.face, record);
-  Check(source.ReadWhole());
+ResultCode Build(std::uint32_t flags, const char16_t* message, const std::vector<ZunTypedArgument>& list,
+                 LogRecord* record) {
+  HostSource source{.arguments = list};
+  const ResultCode rc = BuildRecord(u"fuzz", flags, nullptr, {.message = message}, &source.face, record);
+  Check(source.ended && source.next == list.size());
   return rc;
 }
 
-// What one pass of the formatter writes for `format` over `list`.
-zun::ResultCode FormatOnce(const char16_t* format, const std::vector<ZunTypedArgument>& list, WString* out) {
-  zun::TypedArguments arguments;
-  for (const ZunTypedArgument& a : list) Check(arguments.Append(a) == zun::RC_OK);
-  zun::TypedArgumentCursor cursor(arguments);
-  std::size_t size = 0;
-  zun::ResultCode rc = zun::FormatWideTyped(nullptr, 0, format, cursor.Source(), &size);
-  if (rc != zun::RC_OK && rc != zun::RC_INSUFFICIENT_BUFFER) return rc;
+// What the formatter writes for `format` over `list`: measured, then into a
+// buffer of that size and into one of `small` units, which must fall short
+// unless it holds the whole text.
+ResultCode Format(const char16_t* format, const std::vector<ZunTypedArgument>& list, std::size_t small,
+                  WString* out) {
+  TypedArguments arguments;
+  for (const ZunTypedArgument& a : list) Check(arguments.Append(a) == RC_OK);
+  TypedArgumentCursor cursor(arguments);
+  std::size_t size = 0, again = 0;
+  const ResultCode rc = FormatWideTyped(nullptr, 0, format, cursor.Source(), &size);
+  if (rc != RC_OK && rc != RC_INSUFFICIENT_BUFFER) return rc;
+  Check(rc == (size == 1 ? RC_OK : RC_INSUFFICIENT_BUFFER));
   out->assign(size, u'#');
   cursor.Rewind();
-  rc = zun::FormatWideTyped(out->data(), size - 1, format, cursor.Source(), &size);
-  out->resize(size - 1);
-  return rc;
+  Check(FormatWideTyped(out->data(), size - 1, format, cursor.Source(), &again) == RC_OK);
+  Check(again == size && out->back() == 0 && out->find(u'\0') == size - 1);
+  out->pop_back();
+  small %= size;
+  WString shorter(small + 1, u'#');
+  cursor.Rewind();
+  const ResultCode shortRc = FormatWideTyped(shorter.data(), small, format, cursor.Source(), &again);
+  Check(again == size && shortRc == (small + 1 == size ? RC_OK : RC_INSUFFICIENT_BUFFER));
+  Check(out->compare(0, small, shorter, 0, small) == 0);
+  return RC_OK;
 }
 
 // "%s" of one argument: the value as text.
 void CheckAsText(const ZunTypedArgument& a) {
-  const std::vector<ZunTypedArgument> one = {a};
-  zun::LogRecord record;
-  const zun::ResultCode rc = Build(0, u"%s", one, &record);
-  if (a.kind == 0) return Check(rc == zun::RC_BAD_ARGUMENT_KIND);
-  Check(rc == zun::RC_OK);
+  LogRecord record;
+  const ResultCode rc = Build(0, u"%s", {a}, &record);
+  Check(rc == (a.kind == 0 ? RC_BAD_ARGUMENT_KIND : RC_OK));
   const WString& text = record.message;
+  WString decoded;
+  char expected[64];
   switch (a.kind) {
     case ZUN_ARG_UNSIGNED:
-      return Check(text == zun::ToUtf16(std::to_string(a.value.u)));
+      return Check(text == ToUtf16(std::to_string(a.value.u)));
     case ZUN_ARG_SIGNED:
-      return Check(text == zun::ToUtf16(std::to_string(a.value.i)));
-    case ZUN_ARG_DOUBLE: {
-      char expected[64];
+      return Check(text == ToUtf16(std::to_string(a.value.i)));
+    case ZUN_ARG_DOUBLE:
       std::snprintf(expected, sizeof expected, "%g", a.value.d);
-      return Check(text == zun::ToUtf16(expected));
-    }
+      return Check(text == ToUtf16(expected));
     case ZUN_ARG_BUFFER:
       return Check(text == ExpectedItem(a).substr(4));
-    case ZUN_ARG_NARROW: {
-      WString decoded;
+    case ZUN_ARG_NARROW:
       // A message is zero-terminated: a zero inside a counted text ends it.
-      if (zun::Succeeded(zun::AppendUtf16FromUtf8(NarrowText(a), decoded)))
-        Check(text == zun::UpToZero(decoded));
+      if (Succeeded(AppendUtf16FromUtf8(NarrowText(a), decoded))) Check(text == UpToZero(decoded));
       return;
-    }
     case ZUN_ARG_WIDE:
-      return Check(text == zun::UpToZero(WideText(a)));
+      return Check(text == UpToZero(WideText(a)));
     default:
       return Check(text.empty());
   }
@@ -233,58 +173,43 @@ void CheckAsText(const ZunTypedArgument& a) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  zun::fuzz::InputReader in(data, size);
+  fuzz::InputReader in{data, size};
   const WString format = in.Units(in.Byte());
 
-  std::vector<std::unique_ptr<char16_t[]>> texts;
-  std::vector<std::unique_ptr<std::uint8_t[]>> buffers;
+  std::vector<std::unique_ptr<std::uint8_t[]>> owned;
   std::vector<ZunTypedArgument> list;
   while (!in.Empty() && list.size() < kMaxArguments) {
     const std::uint8_t head = in.Byte();
-    ZunTypedArgument a{};
+    ZunTypedArgument& a = list.emplace_back();
     a.kind = head & 7;
-    if (!IsSpan(a.kind)) {
+    if (a.kind != ZUN_ARG_BUFFER && a.kind != ZUN_ARG_NARROW && a.kind != ZUN_ARG_WIDE) {
       a.value.u = in.Number(8);
-      list.push_back(a);
       continue;
     }
+    // Zero bytes after a text's data, up to a whole zero unit.
     const std::size_t length = in.Byte();
-    std::uint8_t* bytes = nullptr;
-    if (a.kind == ZUN_ARG_BUFFER) {
-      buffers.emplace_back(new std::uint8_t[length]);
-      bytes = buffers.back().get();
-    } else {
-      // Zero units after the data; char16_t keeps wide texts aligned.
-      texts.emplace_back(new char16_t[(length + 1) / 2 + 1]());
-      bytes = reinterpret_cast<std::uint8_t*>(texts.back().get());
-    }
+    std::uint8_t* bytes =
+        owned.emplace_back(new std::uint8_t[length + (a.kind == ZUN_ARG_BUFFER ? 0 : 3)]()).get();
     for (std::size_t k = 0; k < length; ++k) bytes[k] = in.Byte();
     a.value.span.data = (head & 0x80) ? nullptr : bytes;
     const bool toZero = (head & 0x40) && a.kind != ZUN_ARG_BUFFER;
-    const std::size_t count = a.kind == ZUN_ARG_WIDE ? length / 2 : length;
-    a.value.span.length = toZero ? UINT32_MAX : static_cast<std::uint32_t>(count);
-    list.push_back(a);
+    a.value.span.length =
+        toZero ? UINT32_MAX : static_cast<std::uint32_t>(a.kind == ZUN_ARG_WIDE ? length / 2 : length);
   }
 
   // Without a message: the typed rendering.
-  zun::LogRecord record;
-  Check(Build(zun::kLoggerFlagTypedMode, size % 2 ? nullptr : u"", list, &record) == zun::RC_OK);
-  Check(record.message.find_first_of(WString(u"\r\n\0", 3)) == WString::npos);
-  const std::vector<WString> items = Items(record.message);
-  Check(items.size() == list.size());
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    if (list[i].kind == ZUN_ARG_DOUBLE) {
-      CheckDoubleItem(items[i], list[i].value.d);
-    } else {
-      Check(items[i] == ExpectedItem(list[i]));
-    }
-  }
+  LogRecord record;
+  Check(Build(kLoggerFlagTypedMode, size % 2 ? nullptr : u"", list, &record) == RC_OK);
+  WString expected;
+  for (const ZunTypedArgument& a : list)
+    expected += (expected.empty() ? u"'" : u", '") + ExpectedItem(a) + u"'";
+  Check(record.message == expected);
 
   // With the input's format (up to its first zero, as the formatter reads it).
-  const zun::ResultCode rc = Build(0, format.c_str(), list, &record);
-  WString once;
-  Check(rc == FormatOnce(format.c_str(), list, &once));
-  if (rc == zun::RC_OK) Check(record.message == once);
+  const ResultCode rc = Build(0, format.c_str(), list, &record);
+  WString formatted;
+  Check(rc == Format(format.c_str(), list, size, &formatted));
+  Check(rc == RC_OK ? record.message == formatted : rc == RC_EMPTY || rc == RC_BAD_ARGUMENT_KIND);
 
   for (const ZunTypedArgument& a : list) CheckAsText(a);
   return 0;

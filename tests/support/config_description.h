@@ -13,8 +13,7 @@ inline WString DescribeDocument(const ConfigDocument& document) {
   WString out;
   // Each field with its length in front, so no text can pass for another.
   const auto field = [&out](char16_t tag, WStringView text) {
-    out += tag + ToUtf16(std::to_string(text.size())) + u":";
-    out += text;
+    out += tag + ToUtf16(std::to_string(text.size())) + u":" + WString(text);
   };
   for (const auto& [name, section] : document.Sections()) {
     field(u'S', name);

@@ -1,6 +1,8 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,20 +10,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 namespace zun::test {
 
 namespace {
+
+// A new folder under $TMPDIR (or /tmp) named from `prefix`.
+std::string MakeFolder(const char* prefix) {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+  return mkdtemp(pattern.data()) == nullptr ? "" : pattern;
+}
 
 // No test may write into the real home: before any test starts a log
 // system, its per-user and shared folders move into a temporary folder of
 // this run, which the hosts that tests start inherit too.
 // Kept on the heap: static objects are gone by the time exit handlers run.
 const std::string* const kFolders = [] {
-  const char* base = std::getenv("TMPDIR");
-  auto* pattern = new std::string(std::string(base && *base ? base : "/tmp") + "/zunlogx-home-XXXXXX");
-  if (mkdtemp(pattern->data()) == nullptr) std::abort();
+  auto* pattern = new std::string(MakeFolder("zunlogx-home"));
+  if (pattern->empty()) std::abort();
   setenv("XDG_STATE_HOME", (*pattern + "/state").c_str(), 1);
   setenv("ALLUSERSPROFILE", (*pattern + "/common").c_str(), 1);
   static const pid_t owner = getpid();
@@ -34,10 +42,8 @@ const std::string* const kFolders = [] {
 }  // namespace
 
 void TempDirTest::SetUp() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/zunlogx-test-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  dir_ = pattern;
+  dir_ = MakeFolder("zunlogx-test");
+  ASSERT_FALSE(dir_.empty());
 }
 
 void TempDirTest::TearDown() {
@@ -49,9 +55,7 @@ WString TempDirTest::WidePath(const std::string& name) const { return ToUtf16(Pa
 
 std::string ReadFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {
@@ -72,8 +76,8 @@ std::string Outcome(ResultCode rc, WStringView text) {
 
 std::string HostProgram(const std::string& name) { return std::string(ZUNLOGX_HOST_DIR) + "/" + name; }
 
-std::string RunInChild(const std::vector<std::string>& environment,
-                       const std::function<std::string()>& body) {
+std::string RunInChild(const std::vector<std::string>& environment, const std::function<std::string()>& body,
+                       int timeoutMs) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return "[pipe failed]";
   std::fflush(nullptr);
@@ -88,13 +92,17 @@ std::string RunInChild(const std::vector<std::string>& environment,
   close(fds[1]);
   std::string output;
   char chunk[4096];
-  for (ssize_t n; pid > 0 && ((n = read(fds[0], chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR));) {
+  pollfd ready{fds[0], POLLIN, 0};
+  bool hung = false;
+  for (ssize_t n; pid > 0 && !(hung = poll(&ready, 1, timeoutMs) == 0) &&
+                  ((n = read(fds[0], chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR));) {
     if (n > 0) output.append(chunk, static_cast<std::size_t>(n));
   }
   close(fds[0]);
+  if (hung) kill(pid, SIGKILL);
   int status = -1;
   if (pid > 0) waitpid(pid, &status, 0);
-  if (status != 0) output += "[status " + std::to_string(status) + "]";
+  if (status != 0) output += hung ? "[hang]" : "[status " + std::to_string(status) + "]";
   return output;
 }
 

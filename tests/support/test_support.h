@@ -68,8 +68,10 @@ std::string HostProgram(const std::string& name);
 // Runs `body` in a forked child whose environment is exactly `environment`
 // ("NAME=value" entries), so process-wide state starts fresh there. Returns
 // what the child wrote to its standard output, `body`'s result last, and
-// "[status N]" when the child did not exit with 0.
-std::string RunInChild(const std::vector<std::string>& environment, const std::function<std::string()>& body);
+// "[status N]" when the child did not exit with 0, or "[hang]" when it was
+// killed after `timeoutMs` without output or its end (-1: no limit).
+std::string RunInChild(const std::vector<std::string>& environment, const std::function<std::string()>& body,
+                       int timeoutMs = -1);
 
 // Runs body(0) .. body(count - 1) on as many threads, released together by
 // one barrier, and joins them all.
