@@ -43,6 +43,7 @@
 #include "appenders/custom_layout.h"
 #include "appenders/standalone_owner.h"
 #include "config/config_document.h"
+#include "config/config_reader.h"
 #include "platform/file_calls.h"
 #include "records/log_record.h"
 #include "test_clock.h"
@@ -50,12 +51,6 @@
 namespace {
 
 using namespace zun;
-
-bool AddKey(ConfigSection& section, WStringView name, WStringView value) {
-  ConfigKeyRef key;
-  return Succeeded(ConfigKey::Create(name, &key)) && Succeeded(key->SetPlainValue(value)) &&
-         Succeeded(section.AddKey(std::move(key)));
-}
 
 std::string gLogPath;
 FileCalls gWatchedCalls;
@@ -163,21 +158,17 @@ int main(int argc, char** argv) {
   }
   TakeEnvironment();
 
-  ConfigSectionRef layoutSection, appenderSection;
-  bool built = Succeeded(ConfigSection::Create(u"L", &layoutSection)) &&
-               Succeeded(ConfigSection::Create(u"A", &appenderSection)) &&
-               AddKey(*layoutSection, u"LayoutType", u"Custom") && AddKey(*layoutSection, u"Format", u"%msg");
-  for (const auto& [name, value] : keys) built = built && AddKey(*appenderSection, name, value);
-  if (!built) {
-    std::fprintf(stderr, "append_host: cannot build the configuration\n");
-    return 3;
-  }
+  WString text = u"[L]\nLayoutType = Custom\nFormat = %msg\n[A]\n";
+  for (const auto& [name, value] : keys) text += name + u" = " + value + u"\n";
+  ConfigDocument document;
+  MemoryLineSource source(text);
   CustomLayout layout(u"L");
   StandaloneAppenderOwner owner;
   AppenderRef appender;
-  ResultCode rc = layout.LoadConfig(*layoutSection);
+  ResultCode rc = ParseDocument(document, source);
+  if (Succeeded(rc)) rc = layout.LoadConfig(*document.Sections().at(u"L"));
   if (Succeeded(rc)) rc = CreateAppender(keys[u"AppenderType"], &owner, u"A", u"", &appender);
-  if (Succeeded(rc)) rc = appender->LoadConfig(*appenderSection);
+  if (Succeeded(rc)) rc = appender->LoadConfig(*document.Sections().at(u"A"));
   if (Failed(rc)) {
     std::fprintf(stderr, "append_host: configuration failed: 0x%08X\n", rc);
     return 3;
