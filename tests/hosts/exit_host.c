@@ -29,10 +29,9 @@ static int gJoin;
 static void* LogLoop(void* arg) {
   const unsigned t = (unsigned)(size_t)arg;
   for (unsigned n = 0; !gJoin || n < kCallsPerJoinedThread; ++n) {
-    if (ZunLogFormat(gLogger, ZUN_SEVERITY_WARN, u"exit_host.c", __LINE__, ZUN_PROTECT_NONE, u"t%u n%u", t,
-                     n) != 0) {
-      atomic_fetch_add(&gFailures, 1);
-    }
+    const ZunResult rc = ZunLogFormat(gLogger, ZUN_SEVERITY_WARN, u"exit_host.c", __LINE__, ZUN_PROTECT_NONE,
+                                      u"t%u n%u", t, n);
+    atomic_fetch_add(&gFailures, rc != 0);
     atomic_store(&gCalls[t], n + 1);
   }
   return NULL;

@@ -64,16 +64,13 @@ TEST(PathRules, ParentsAndCombinedPaths) {
   EXPECT_EQ(same, u"/srv/logs/x.log");
 }
 
-class DirectoryTreeTest : public test::TempDirTest {
- protected:
-  static bool IsEmptyFolder(const fs::path& path) { return fs::is_directory(path) && fs::is_empty(path); }
-};
+class DirectoryTreeTest : public test::TempDirTest {};
 
 TEST_F(DirectoryTreeTest, CreatesMissingParentsAndTakesAFolderThatExistsAsMade) {
   fs::create_directory(PathOf("a"));
   const WString target = WidePath("a") + u"\\b\\c";
   ASSERT_RC(RC_OK, CreateDirectoryTree(target));
-  EXPECT_TRUE(IsEmptyFolder(PathOf("a/b/c")));
+  EXPECT_TRUE(fs::is_empty(PathOf("a/b/c")));
   WriteFileBytes(PathOf("a/b/c/keep.log"), "kept");
   EXPECT_RC(RC_OK, CreateDirectoryTree(target));
   EXPECT_RC(RC_OK, CreateDirectoryTree(target + u"/"));
@@ -85,7 +82,7 @@ TEST_F(DirectoryTreeTest, CreatesMissingParentsAndTakesAFolderThatExistsAsMade) 
   const ResultCode relative = CreateDirectoryTree(u"rel\\one\\two");
   fs::current_path(previous);
   ASSERT_RC(RC_OK, relative);
-  EXPECT_TRUE(IsEmptyFolder(PathOf("rel/one/two")));
+  EXPECT_TRUE(fs::is_empty(PathOf("rel/one/two")));
 
   // An explicit mode applies to the target only.
   const mode_t mask = umask(022);

@@ -20,8 +20,7 @@ using namespace std::string_literals;
 
 struct Outcome {
   int status;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 std::vector<std::string> Lines(const std::string& text) {
