@@ -39,10 +39,15 @@ static const char16_t* Wide(const char* text) {
   return wide;
 }
 
+// `folder`/`name`, in a buffer that the next call reuses.
+static const char* In(const char* folder, const char* name) {
+  static char path[768];
+  snprintf(path, sizeof path, "%s/%s", folder, name);
+  return path;
+}
+
 static void Write(const char* name, const char* text) {
-  char path[768];
-  snprintf(path, sizeof path, "%s/%s", base, name);
-  FILE* file = fopen(path, "wb");
+  FILE* file = fopen(In(base, name), "wb");
   if (file == NULL) return;
   fputs(text, file);
   fclose(file);
@@ -51,9 +56,7 @@ static void Write(const char* name, const char* text) {
 // Whether the per-user log file `name` holds `needle`.
 static int LogHolds(const char* name, const char* needle) {
   static char bytes[65536];
-  char path[768];
-  snprintf(path, sizeof path, "%s/%s", logs, name);
-  FILE* file = fopen(path, "rb");
+  FILE* file = fopen(In(logs, name), "rb");
   size_t n = file != NULL ? fread(bytes, 1, sizeof bytes - 1, file) : 0;
   if (file != NULL) fclose(file);
   bytes[n] = 0;
@@ -83,16 +86,13 @@ static int Remove(const char* path, const struct stat* info, int flag, struct FT
 
 int main(int argc, char** argv) {
   const char* tmp = getenv("TMPDIR");
-  char path[768];
   snprintf(base, sizeof base, "%s/zunlogx-config-XXXXXX", tmp && *tmp ? tmp : "/tmp");
   if (mkdtemp(base) == NULL) return 2;
   snprintf(logs, sizeof logs, "%s/state/Zun/log/tower17", base);
-  snprintf(path, sizeof path, "%s/state", base);
-  setenv("XDG_STATE_HOME", path, 1);
-  snprintf(path, sizeof path, "%s/common", base);
-  setenv("ALLUSERSPROFILE", path, 1);
+  setenv("XDG_STATE_HOME", In(base, "state"), 1);
+  setenv("ALLUSERSPROFILE", In(base, "common"), 1);
   const char* folders[] = {"common", "common/Zun", "common/Zun/log", "common/Zun/log/tower17"};
-  for (int i = 0; i < 4; ++i) snprintf(path, sizeof path, "%s/%s", base, folders[i]), mkdir(path, 0777);
+  for (int i = 0; i < 4; ++i) mkdir(In(base, folders[i]), 0777);
   Write("common/Zun/log/tower17/privlog.cfg", "[h.private]\nAdditive = no\nSeverity = ERROR\n[h.only]\n");
   Write("host.cfg",
         "[h.private]\nAdditive = no\nSeverity = WARN\n[h.app]\nAddAppenders = hostFile\n"
@@ -194,17 +194,16 @@ int main(int argc, char** argv) {
             size == 2 && t->GetConfigurationFolderSecondary(log, folder, 1, &size) == 0 &&
             folder[0] == u'.' && t->FlushSecondary(log) == 0 && LogHolds("sec.log", "MSG:second"),
         "  in the folders \".\" and the standard log folder");
-  snprintf(path, sizeof path, "%s/common/Zun/log/tower17", base);
   Check(t->UseStandardConfigurationFolderSecondary(log) == 0 &&
             t->GetConfigurationFolderSecondary(log, folder, 511, &size) == 0 &&
-            memcmp(folder, Wide(path), size * sizeof(char16_t)) == 0,
+            memcmp(folder, Wide(In(base, "common/Zun/log/tower17")), size * sizeof(char16_t)) == 0,
         "UseStandardConfigurationFolder: the shared folder");
   char16_t all[8192];
   Check(t->GetConfigurationText(log, all, 3, &size) == ZUN_RC_INSUFFICIENT_BUFFER && size > 4 &&
             size < 8192 && t->GetConfigurationText(log, all, size - 1, &size) == 0 && all[size - 1] == 0,
         "GetConfigurationText: the size it needs, then the text");
-  snprintf(path, sizeof path, "%s/common/Zun/log/tower17/saved.cfg", base);
-  Check(t->SaveConfigurationFileSecondary(log, Wide(path), 0) == 0, "SaveConfigurationFile");
+  Check(t->SaveConfigurationFileSecondary(log, Wide(In(base, "common/Zun/log/tower17/saved.cfg")), 0) == 0,
+        "SaveConfigurationFile");
 
   Check(t->ResetConfiguration(log) == 0 && Threshold(log, u"h.text") == ZUN_SEVERITY_INFO,
         "ResetConfiguration: loggers stay, at the root's INFO");
