@@ -33,16 +33,12 @@
 #include "test_clock.h"
 #include "zunlogx/zunlogx.h"
 
-namespace {
-
 using namespace zun;
 
 // A pace that keeps the volume of a ten-minute run in the hundreds of
 // megabytes while every thread still meets the others in the appenders.
 constexpr auto kPause = std::chrono::milliseconds(10);
 constexpr std::int32_t kSeverity = ZUN_SEVERITY_WARN;
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 6) {
