@@ -1,7 +1,7 @@
 // A host written in C against the public header only. It loads the shared
 // object with dlopen, resolves the exports by name and goes through them the
-// way a real host does, printing each step: objects and their counts,
-// loggers, configuration through both clients (a file after the private
+// way a real host does, printing each step: objects, loggers,
+// configuration through both clients (a file after the private
 // file, a text, read-back, save, reset) and the reconfigure and reload
 // exports, also as thread start routines. Its per-user and shared folders
 // are moved into a new temporary folder first. Exit status 0 when every
@@ -120,8 +120,8 @@ int main(int argc, char** argv) {
   Check(resolved, "all seven exports resolve");
   if (!resolved) return 1;
 
-  // The header's identifiers as C initialisers; the counts behind them are
-  // the boundary tests' business.
+  // The header's identifiers as C initialisers; which identifiers are
+  // refused and the counts behind them are the boundary tests' business.
   const ZunGuid ids[4] = {ZUN_LOG_INTERFACE_ID_1, ZUN_LOG_INTERFACE_ID_2, ZUN_LOG_INTERFACE_ID_3,
                           ZUN_LOG_INTERFACE_ID_4};
   for (int i = 0; i < 4; ++i) {
@@ -130,23 +130,10 @@ int main(int argc, char** argv) {
               releaseLogObject(&ids[i], log) == 0,
           "an interface identifier gives an ILog that ZunReleaseLogObject releases");
   }
-  ZunGuid fifth = ZUN_LOG_INTERFACE_ID_4;
-  fifth.data1 = 0x5E0F74B7u;
-  ILog* untouched = (ILog*)(void*)&fifth;
-  ZunResult rc = getLogObject(&fifth, &untouched);
-  Check(rc == 0xE0010054u && untouched == (ILog*)(void*)&fifth,
-        "a fifth identifier gives 0xE0010054 and leaves the out pointer");
   void* out = NULL;
-  Check(getZunObject((ZunGuid)ZUN_LOG_MODULE_CLASS_ID, &out) == 0 &&
-            ((ILogModule*)out)->vtbl->Release((ILogModule*)out) == 0,
-        "module class gives an ILogModule that one Release destroys");
   Check(getZunObject((ZunGuid)ZUN_LOG_LIBRARY_CLASS_ID, &out) == 0 &&
             ((ILogProvider*)out)->vtbl->Release((ILogProvider*)out) == 0,
-        "library class gives an ILogProvider that one Release destroys");
-  ZunGuid unknownClass = ZUN_LOG_MODULE_CLASS_ID;
-  unknownClass.data2 = 0x09BF;
-  out = NULL;
-  Check(getZunObject(unknownClass, &out) == 0xE0010054u && out == NULL, "an unknown class gives 0xE0010054");
+        "library class, passed by value, gives an ILogProvider that one Release destroys");
   Check(reconfigure(u"", 0) == 0, "ZunLogLibraryReconfigure with an empty name returns 0");
   Check(reload() == 0, "ZunLogLibraryReloadConfig with nothing loaded returns 0");
 
@@ -162,7 +149,8 @@ int main(int argc, char** argv) {
   Check(name != NULL && name[0] == u'h' && name[4] == u'.' && name[6] == 0, "  its name is host.c");
   Check(ZunIsEnabled(host, ZUN_SEVERITY_WARN) == 1 && ZunIsEnabled(host, ZUN_SEVERITY_INFO) == 0,
         "  enabled strictly above INFO");
-  rc = ZunLogFormat(host, ZUN_SEVERITY_WARN, u"c_host.c", __LINE__, ZUN_PROTECT_NONE, u"%s %d", u"n =", 42);
+  ZunResult rc =
+      ZunLogFormat(host, ZUN_SEVERITY_WARN, u"c_host.c", __LINE__, ZUN_PROTECT_NONE, u"%s %d", u"n =", 42);
   Check(rc == 0, "  LogFull with a printf-style message returns 0");
   t->GetLogger(log, &app, u"h.app");
   Check(t->Flush(log) == 0 && LogHolds("common.log", "MSG:n = 42"),
