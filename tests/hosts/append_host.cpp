@@ -16,9 +16,7 @@
 // millisecond more. Exit status 0 when every append succeeded.
 //
 // Environment, for tests of rolled logs:
-//   ZUNLOGX_TEST_CLOCK="<start> <anchor> <speed>"  the library's clock shows
-//       <start> (100-ns units since 1601) at CLOCK_REALTIME <anchor> (ns)
-//       and runs <speed> times as fast, the same in every host
+//   ZUNLOGX_TEST_CLOCK  the library's clock (test_clock.h)
 //   ZUNLOGX_TEST_ROLL_LOG=<path>  each rename of <file> that this process
 //       makes appends "<inode> <size just after the rename>" to <path>
 //   ZUNLOGX_TEST_DIE_AT_ROLL=<k>  the process kills itself (SIGKILL) right
@@ -28,7 +26,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,36 +43,14 @@
 #include "appenders/custom_layout.h"
 #include "appenders/standalone_owner.h"
 #include "config/config_document.h"
-#include "platform/clock.h"
+#include "config/config_reader.h"
 #include "platform/file_calls.h"
 #include "records/log_record.h"
+#include "test_clock.h"
 
 namespace {
 
 using namespace zun;
-
-bool AddKey(ConfigSection& section, WStringView name, WStringView value) {
-  ConfigKeyRef key;
-  return Succeeded(ConfigKey::Create(name, &key)) && Succeeded(key->SetPlainValue(value)) &&
-         Succeeded(section.AddKey(std::move(key)));
-}
-
-std::uint64_t RealNs(clockid_t id) {
-  timespec ts;
-  clock_gettime(id, &ts);
-  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<std::uint64_t>(ts.tv_nsec);
-}
-
-FileTime gClockStart = 0;
-std::uint64_t gClockAnchor = 0;
-std::uint64_t gClockSpeed = 1;
-
-FileTime MovedTime() {
-  const std::uint64_t real = RealNs(CLOCK_REALTIME);
-  return gClockStart + (real > gClockAnchor ? (real - gClockAnchor) / 100 * gClockSpeed : 0);
-}
-std::uint64_t RealTicks() { return RealNs(CLOCK_MONOTONIC) / 1000000; }
-const ClockSource kMovedClock{MovedTime, RealTicks};
 
 std::string gLogPath;
 FileCalls gWatchedCalls;
@@ -120,29 +95,15 @@ int AppendPlainly(const char* path, unsigned firstWriter, unsigned lines, unsign
   return close(fd) == 0 ? 0 : 1;
 }
 
-ssize_t SlowPread(int fd, void* buffer, size_t length, off_t offset) {
+// A call of a slow file system.
+template <auto call, typename... Args>
+auto Slowly(Args... args) {
   usleep(200);
-  return pread(fd, buffer, length, offset);
-}
-int SlowFstat(int fd, struct stat* out) {
-  usleep(200);
-  return fstat(fd, out);
-}
-int SlowStat(const char* path, struct stat* out) {
-  usleep(200);
-  return stat(path, out);
+  return call(args...);
 }
 
 void TakeEnvironment() {
-  if (const char* clock = std::getenv("ZUNLOGX_TEST_CLOCK")) {
-    unsigned long long start = 0, anchor = 0, speed = 1;
-    if (std::sscanf(clock, "%llu %llu %llu", &start, &anchor, &speed) == 3) {
-      gClockStart = start;
-      gClockAnchor = anchor;
-      gClockSpeed = speed;
-      SetClockSource(&kMovedClock);
-    }
-  }
+  test::TakeTestClock();
   if (const char* log = std::getenv("ZUNLOGX_TEST_ROLL_LOG")) {
     gRollLog = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   }
@@ -170,57 +131,51 @@ int main(int argc, char** argv) {
   const unsigned lines = static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10));
   const unsigned threadCount = static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10));
   const int startFd = std::atoi(argv[5]);
-  std::string mode;
+  int next = 6;
+  const std::string mode = argc > next && std::strchr(argv[next], '=') == nullptr ? argv[next++] : "";
   std::map<WString, WString> keys = {{u"AppenderType", u"File"}, {u"FileName", ToUtf16(argv[1])}};
-  for (int i = 6; i < argc; ++i) {
-    const char* equals = std::strchr(argv[i], '=');
-    if (equals == nullptr && i == 6 &&
-        (std::strcmp(argv[i], "plain") == 0 || std::strcmp(argv[i], "slow") == 0)) {
-      mode = argv[i];
-      continue;
-    }
+  for (; next < argc; ++next) {
+    const char* equals = std::strchr(argv[next], '=');
     if (equals == nullptr) return 2;
-    keys[ToUtf16(std::string_view(argv[i], static_cast<std::size_t>(equals - argv[i])))] =
-        ToUtf16(equals + 1);
+    keys[ToUtf16(std::string_view(argv[next], equals))] = ToUtf16(equals + 1);
   }
-  FileCalls slow = RealFileCalls();
-  slow.pread = SlowPread;
-  slow.fstat = SlowFstat;
-  slow.stat = SlowStat;
-  if (mode == "slow") SetFileCalls(&slow);
-  char byte = 0;
-  if (mode == "plain") {
+  const auto waitForStart = [startFd] {
+    char byte = 0;
     while (read(startFd, &byte, 1) > 0) {
     }
+  };
+  FileCalls slow = RealFileCalls();
+  slow.pread = Slowly<pread, int, void*, size_t, off_t>;
+  slow.fstat = Slowly<fstat, int, struct stat*>;
+  slow.stat = Slowly<stat, const char*, struct stat*>;
+  if (mode == "slow") {
+    SetFileCalls(&slow);
+  } else if (mode == "plain") {
+    waitForStart();
     return AppendPlainly(argv[1], firstWriter, lines, threadCount);
+  } else if (!mode.empty()) {
+    return 2;
   }
   TakeEnvironment();
 
-  ConfigSectionRef layoutSection;
-  ConfigSectionRef appenderSection;
-  bool built = Succeeded(ConfigSection::Create(u"L", &layoutSection)) &&
-               Succeeded(ConfigSection::Create(u"A", &appenderSection)) &&
-               AddKey(*layoutSection, u"LayoutType", u"Custom") && AddKey(*layoutSection, u"Format", u"%msg");
-  for (const auto& [name, value] : keys) built = built && AddKey(*appenderSection, name, value);
-  if (!built) {
-    std::fprintf(stderr, "append_host: cannot build the configuration\n");
-    return 3;
-  }
+  WString text = u"[L]\nLayoutType = Custom\nFormat = %msg\n[A]\n";
+  for (const auto& [name, value] : keys) text += name + u" = " + value + u"\n";
+  ConfigDocument document;
+  MemoryLineSource source(text);
   CustomLayout layout(u"L");
   StandaloneAppenderOwner owner;
   AppenderRef appender;
-  ResultCode rc = layout.LoadConfig(*layoutSection);
+  ResultCode rc = ParseDocument(document, source);
+  if (Succeeded(rc)) rc = layout.LoadConfig(*document.Sections().at(u"L"));
   if (Succeeded(rc)) rc = CreateAppender(keys[u"AppenderType"], &owner, u"A", u"", &appender);
-  if (Succeeded(rc)) rc = appender->LoadConfig(*appenderSection);
+  if (Succeeded(rc)) rc = appender->LoadConfig(*document.Sections().at(u"A"));
   if (Failed(rc)) {
     std::fprintf(stderr, "append_host: configuration failed: 0x%08X\n", rc);
     return 3;
   }
   appender->AttachLayout(&layout);
 
-  while (read(startFd, &byte, 1) > 0) {
-  }
-
+  waitForStart();
   std::vector<std::thread> threads;
   std::vector<ResultCode> failures(threadCount, RC_OK);
   for (unsigned t = 0; t < threadCount; ++t) {

@@ -1,15 +1,13 @@
-/*
- * A host written in C against the public header only. It loads the shared
- * object with dlopen, resolves the exports by name and goes through them the
- * way a real host does, printing each step: objects and their counts,
- * loggers, configuration through both clients (a file after the private
- * file, a text, read-back, save, reset) and the reconfigure and reload
- * exports, also as thread start routines. Its per-user and shared folders
- * are moved into a new temporary folder first. Exit status 0 when every
- * check held.
- *
- * usage: c_host [path/to/libzunlogx.so]
- */
+// A host written in C against the public header only. It loads the shared
+// object with dlopen, resolves the exports by name and goes through them the
+// way a real host does, printing each step: objects, loggers,
+// configuration through both clients (a file after the private
+// file, a text, read-back, save, reset) and the reconfigure and reload
+// exports, also as thread start routines. Its per-user and shared folders
+// are moved into a new temporary folder first. Exit status 0 when every
+// check held.
+//
+// usage: c_host [path/to/libzunlogx.so]
 #define _XOPEN_SOURCE 700
 #include <dlfcn.h>
 #include <ftw.h>
@@ -26,17 +24,14 @@ static int passed, failed;
 
 static void Check(int ok, const char* what) {
   printf("%s %s\n", ok ? "ok  " : "FAIL", what);
-  if (ok) {
-    ++passed;
-  } else {
-    ++failed;
-  }
+  passed += ok != 0;
+  failed += ok == 0;
 }
 
 static char base[256], logs[512];
 static char16_t wide[768];
 
-/* ASCII text as UTF-16, in a buffer that the next call reuses. */
+// ASCII text as UTF-16, in a buffer that the next call reuses.
 static const char16_t* Wide(const char* text) {
   size_t i = 0;
   for (; text[i] != 0 && i + 1 < sizeof wide / sizeof wide[0]; ++i) wide[i] = (unsigned char)text[i];
@@ -44,28 +39,31 @@ static const char16_t* Wide(const char* text) {
   return wide;
 }
 
+// `folder`/`name`, in a buffer that the next call reuses.
+static const char* In(const char* folder, const char* name) {
+  static char path[768];
+  snprintf(path, sizeof path, "%s/%s", folder, name);
+  return path;
+}
+
 static void Write(const char* name, const char* text) {
-  char path[768];
-  snprintf(path, sizeof path, "%s/%s", base, name);
-  FILE* file = fopen(path, "wb");
+  FILE* file = fopen(In(base, name), "wb");
   if (file == NULL) return;
   fputs(text, file);
   fclose(file);
 }
 
-/* Whether the per-user log file `name` holds `needle`. */
+// Whether the per-user log file `name` holds `needle`.
 static int LogHolds(const char* name, const char* needle) {
   static char bytes[65536];
-  char path[768];
-  snprintf(path, sizeof path, "%s/%s", logs, name);
-  FILE* file = fopen(path, "rb");
+  FILE* file = fopen(In(logs, name), "rb");
   size_t n = file != NULL ? fread(bytes, 1, sizeof bytes - 1, file) : 0;
   if (file != NULL) fclose(file);
   bytes[n] = 0;
   return strstr(bytes + (n >= 3 ? 3 : 0), needle) != NULL;
 }
 
-/* The lowest severity the logger lets through, one step above its threshold. */
+// The lowest severity the logger lets through, one step above its threshold.
 static int32_t Threshold(ILog* log, const char16_t* name) {
   ZunLogger* logger = NULL;
   log->vtbl->FindLogger(log, &logger, name);
@@ -88,16 +86,13 @@ static int Remove(const char* path, const struct stat* info, int flag, struct FT
 
 int main(int argc, char** argv) {
   const char* tmp = getenv("TMPDIR");
-  char path[768];
   snprintf(base, sizeof base, "%s/zunlogx-config-XXXXXX", tmp && *tmp ? tmp : "/tmp");
   if (mkdtemp(base) == NULL) return 2;
   snprintf(logs, sizeof logs, "%s/state/Zun/log/tower17", base);
-  snprintf(path, sizeof path, "%s/state", base);
-  setenv("XDG_STATE_HOME", path, 1);
-  snprintf(path, sizeof path, "%s/common", base);
-  setenv("ALLUSERSPROFILE", path, 1);
+  setenv("XDG_STATE_HOME", In(base, "state"), 1);
+  setenv("ALLUSERSPROFILE", In(base, "common"), 1);
   const char* folders[] = {"common", "common/Zun", "common/Zun/log", "common/Zun/log/tower17"};
-  for (int i = 0; i < 4; ++i) snprintf(path, sizeof path, "%s/%s", base, folders[i]), mkdir(path, 0777);
+  for (int i = 0; i < 4; ++i) mkdir(In(base, folders[i]), 0777);
   Write("common/Zun/log/tower17/privlog.cfg", "[h.private]\nAdditive = no\nSeverity = ERROR\n[h.only]\n");
   Write("host.cfg",
         "[h.private]\nAdditive = no\nSeverity = WARN\n[h.app]\nAddAppenders = hostFile\n"
@@ -120,98 +115,48 @@ int main(int argc, char** argv) {
       (ZunLogLibraryReloadConfigFn)dlsym(library, "ZunLogLibraryReloadConfig");
   void* (*remoteReconfigure)(void*) = (void* (*)(void*))dlsym(library, "ZunLogLibraryRemoteReconfigure");
   void* (*remoteReload)(void*) = (void* (*)(void*))dlsym(library, "ZunLogLibraryRemoteReloadConfig");
-  Check(getZunObject && getLogObject && releaseLogObject && reconfigure && reload && remoteReconfigure &&
-            remoteReload,
-        "all seven exports resolve");
-  if (!getZunObject || !getLogObject || !releaseLogObject || !reconfigure || !reload || !remoteReconfigure ||
-      !remoteReload) {
-    return 1;
-  }
+  const int resolved = getZunObject && getLogObject && releaseLogObject && reconfigure && reload &&
+                       remoteReconfigure && remoteReload;
+  Check(resolved, "all seven exports resolve");
+  if (!resolved) return 1;
 
+  // The header's identifiers as C initialisers; which identifiers are
+  // refused and the counts behind them are the boundary tests' business.
   const ZunGuid ids[4] = {ZUN_LOG_INTERFACE_ID_1, ZUN_LOG_INTERFACE_ID_2, ZUN_LOG_INTERFACE_ID_3,
                           ZUN_LOG_INTERFACE_ID_4};
   for (int i = 0; i < 4; ++i) {
     ILog* log = NULL;
-    ZunResult rc = getLogObject(&ids[i], &log);
-    char what[96];
-    snprintf(what, sizeof what, "interface identifier %d gives an ILog (0x%08X)", i + 1, rc);
-    Check(rc == 0 && log != NULL, what);
-    if (log == NULL) continue;
-    Check(log->vtbl->IsAvailable(log) == 1, "  IsAvailable answers 1");
-    Check(log->vtbl->Reserved11(log) == ZUN_RC_NOT_SUPPORTED &&
-              log->vtbl->Reserved34(log) == ZUN_RC_NOT_SUPPORTED,
-          "  reserved slots answer 0xE0010054");
-    Check(releaseLogObject(&ids[i], log) == 0, "  ZunReleaseLogObject returns 0");
+    Check(getLogObject(&ids[i], &log) == 0 && log->vtbl->IsAvailable(log) == 1 &&
+              releaseLogObject(&ids[i], log) == 0,
+          "an interface identifier gives an ILog that ZunReleaseLogObject releases");
   }
-
-  ZunGuid fifth = ZUN_LOG_INTERFACE_ID_4;
-  fifth.data1 = 0x5E0F74B7u;
-  ILog* untouched = (ILog*)(void*)&fifth;
-  ZunResult rc = getLogObject(&fifth, &untouched);
-  Check(rc == 0xE0010054u && untouched == (ILog*)(void*)&fifth,
-        "a fifth identifier gives 0xE0010054 and leaves the out pointer");
-
-  ZunGuid libraryClass = ZUN_LOG_LIBRARY_CLASS_ID;
-  ZunGuid moduleClass = ZUN_LOG_MODULE_CLASS_ID;
   void* out = NULL;
-  rc = getZunObject(moduleClass, &out);
-  Check(rc == 0 && out != NULL, "module class gives an ILogModule");
-  if (out != NULL) {
-    ILogModule* module = (ILogModule*)out;
-    Check(module->vtbl->AddRef(module) == 2, "  ILogModule AddRef counts 2");
-    ILogProvider* provider = module->vtbl->GetProvider(module);
-    Check(provider != NULL && provider->vtbl->AddRef(provider) == 4,
-          "  GetProvider adds one, AddRef counts 4");
-    ILog* log = provider->vtbl->GetLog(provider);
-    Check(log != NULL && log->vtbl->Release(log) == 3, "  GetLog adds none, ILog Release counts 3");
-    Check(provider->vtbl->Release(provider) == 2, "  ILogProvider Release counts 2");
-    ZunReleaseFunction release = module->vtbl->GetReleaseFunction(module);
-    release(provider);
-    Check(module->vtbl->Release(module) == 0, "  release function and last Release destroy it");
-  }
-  rc = getZunObject(libraryClass, &out);
-  Check(rc == 0 && out != NULL, "library class gives an ILogProvider");
-  if (rc == 0) {
-    ILogProvider* provider = (ILogProvider*)out;
-    Check(provider->vtbl->Release(provider) == 0, "  one Release destroys it");
-  }
-  ZunGuid unknownClass = ZUN_LOG_MODULE_CLASS_ID;
-  unknownClass.data2 = 0x09BF;
-  out = NULL;
-  Check(getZunObject(unknownClass, &out) == 0xE0010054u && out == NULL, "an unknown class gives 0xE0010054");
+  Check(getZunObject((ZunGuid)ZUN_LOG_LIBRARY_CLASS_ID, &out) == 0 &&
+            ((ILogProvider*)out)->vtbl->Release((ILogProvider*)out) == 0,
+        "library class, passed by value, gives an ILogProvider that one Release destroys");
   Check(reconfigure(u"", 0) == 0, "ZunLogLibraryReconfigure with an empty name returns 0");
   Check(reload() == 0, "ZunLogLibraryReloadConfig with nothing loaded returns 0");
 
-  /* Loggers: a dotted name, the threshold rule, a printf-style call. */
-  {
-    ILog* log = NULL;
-    getLogObject(&ids[0], &log);
-    ZunLogger* logger = NULL;
-    rc = log ? log->vtbl->GetLogger(log, &logger, u"host.c") : ZUN_RC_INVALID_PARAMETER;
-    Check(rc == 0 && logger != NULL, "GetLogger makes host.c");
-    if (logger != NULL) {
-      const char16_t* name = logger->vtbl->GetName(logger);
-      Check(name != NULL && name[0] == u'h' && name[4] == u'.' && name[6] == 0, "  its name is host.c");
-      Check(ZunIsEnabled(logger, ZUN_SEVERITY_WARN) == 1 && ZunIsEnabled(logger, ZUN_SEVERITY_INFO) == 0,
-            "  enabled strictly above INFO");
-      rc = ZunLogFormat(logger, ZUN_SEVERITY_WARN, u"c_host.c", __LINE__, ZUN_PROTECT_NONE, u"%s %d", u"n =",
-                        42);
-      Check(rc == 0, "  LogFull with a printf-style message returns 0");
-    }
-    if (log) releaseLogObject(&ids[0], log);
-  }
-
-  /* Configuration through both clients of one object. With none at all,
-   * host.c wrote to common.log of the per-user folder. */
+  // One object for the rest. Loggers: a dotted name, the threshold rule, a
+  // printf-style call that, with no configuration at all, goes to
+  // common.log of the per-user folder.
   ILog* log = NULL;
   getLogObject(&ids[0], &log);
   const ILogVtbl* t = log->vtbl;
-  ZunLogger *app = NULL, *text = NULL;
+  ZunLogger *host = NULL, *app = NULL, *text = NULL;
+  Check(t->GetLogger(log, &host, u"host.c") == 0 && host != NULL, "GetLogger makes host.c");
+  const char16_t* name = host->vtbl->GetName(host);
+  Check(name != NULL && name[0] == u'h' && name[4] == u'.' && name[6] == 0, "  its name is host.c");
+  Check(ZunIsEnabled(host, ZUN_SEVERITY_WARN) == 1 && ZunIsEnabled(host, ZUN_SEVERITY_INFO) == 0,
+        "  enabled strictly above INFO");
+  ZunResult rc =
+      ZunLogFormat(host, ZUN_SEVERITY_WARN, u"c_host.c", __LINE__, ZUN_PROTECT_NONE, u"%s %d", u"n =", 42);
+  Check(rc == 0, "  LogFull with a printf-style message returns 0");
   t->GetLogger(log, &app, u"h.app");
   Check(t->Flush(log) == 0 && LogHolds("common.log", "MSG:n = 42"),
         "the default configuration writes common.log");
 
-  /* The first client's folders: its log folder, once set, stays. */
+  // The first client's folders: its log folder, once set, stays.
   Write("state/Zun/log/tower17/zun-1.tmp", "left by a roll");
   Check(t->SetConfigurationFolder(log, Wide(base)) == 0 && !LogHolds("zun-1.tmp", "roll") &&
             t->SetFolders(log, NULL, u"/elsewhere") == 0,
@@ -222,7 +167,7 @@ int main(int argc, char** argv) {
   ZunLogFormat(app, ZUN_SEVERITY_WARN, u"c_host.c", __LINE__, 0, u"%s %d", u"n =", 7);
   Check(t->Flush(log) == 0 && LogHolds("host.log", "MSG:n = 7"), "  its relative file is in the log folder");
 
-  /* The second client starts from "." and the standard log folder. */
+  // The second client starts from "." and the standard log folder.
   Check(t->ApplyConfigurationTextSecondary(log,
                                            u"[secFile]\nType = Appender\nAppenderType = File\n"
                                            u"FileName = sec.log\n[h.text]\nAdditive = no\n"
@@ -237,17 +182,16 @@ int main(int argc, char** argv) {
             size == 2 && t->GetConfigurationFolderSecondary(log, folder, 1, &size) == 0 &&
             folder[0] == u'.' && t->FlushSecondary(log) == 0 && LogHolds("sec.log", "MSG:second"),
         "  in the folders \".\" and the standard log folder");
-  snprintf(path, sizeof path, "%s/common/Zun/log/tower17", base);
   Check(t->UseStandardConfigurationFolderSecondary(log) == 0 &&
             t->GetConfigurationFolderSecondary(log, folder, 511, &size) == 0 &&
-            memcmp(folder, Wide(path), size * sizeof(char16_t)) == 0,
+            memcmp(folder, Wide(In(base, "common/Zun/log/tower17")), size * sizeof(char16_t)) == 0,
         "UseStandardConfigurationFolder: the shared folder");
   char16_t all[8192];
   Check(t->GetConfigurationText(log, all, 3, &size) == ZUN_RC_INSUFFICIENT_BUFFER && size > 4 &&
             size < 8192 && t->GetConfigurationText(log, all, size - 1, &size) == 0 && all[size - 1] == 0,
         "GetConfigurationText: the size it needs, then the text");
-  snprintf(path, sizeof path, "%s/common/Zun/log/tower17/saved.cfg", base);
-  Check(t->SaveConfigurationFileSecondary(log, Wide(path), 0) == 0, "SaveConfigurationFile");
+  Check(t->SaveConfigurationFileSecondary(log, Wide(In(base, "common/Zun/log/tower17/saved.cfg")), 0) == 0,
+        "SaveConfigurationFile");
 
   Check(t->ResetConfiguration(log) == 0 && Threshold(log, u"h.text") == ZUN_SEVERITY_INFO,
         "ResetConfiguration: loggers stay, at the root's INFO");
@@ -258,11 +202,11 @@ int main(int argc, char** argv) {
 
   Check(reconfigure(u"host.cfg", 0) == 0 && Threshold(log, u"h.private") == ZUN_SEVERITY_WARN,
         "ZunLogLibraryReconfigure loads host.cfg into the object");
-  /* Loaded files are applied in name order: host.cfg, then privlog.cfg. */
+  // Loaded files are applied in name order: host.cfg, then privlog.cfg.
   Check(t->ApplyConfigurationText(log, u"[h.private]\nAdditive = no\nSeverity = DEBUG\n") == 0 &&
             reload() == 0 && Threshold(log, u"h.private") == ZUN_SEVERITY_ERROR,
         "ZunLogLibraryReloadConfig applies the loaded files again");
-  /* 9 units "saved.cfg", selector 1: the second client, whose folder is the shared one. */
+  // 9 units "saved.cfg", selector 1: the second client, whose folder is the shared one.
   uint8_t block[8 + 18 + 4] = {9};
   for (int i = 0; i < 9; ++i) block[8 + 2 * i] = (uint8_t) "saved.cfg"[i];
   block[26] = 1;
@@ -274,7 +218,7 @@ int main(int argc, char** argv) {
 
   releaseLogObject(&ids[0], log);
 
-  /* An object left unreleased is destroyed when the library goes away. */
+  // An object left unreleased is destroyed when the library goes away.
   ILog* leftOver = NULL;
   getLogObject(&ids[0], &leftOver);
   Check(dlclose(library) == 0, "dlclose with one object left");

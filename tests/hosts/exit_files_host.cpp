@@ -16,7 +16,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -60,18 +59,10 @@ bool AddFileAppender(const std::string& folder) {
   return Succeeded(LoggerTree::AddAppender(&system->Tree().Root(), appender.release()));
 }
 
-ZunResult Log(const char16_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const ZunResult rc = gLogger->vtbl->LogFull(gLogger, ZUN_SEVERITY_WARN, format, u"exit_files_host.cpp", 1,
-                                              2, 3, 4, 0, &args);
-  va_end(args);
-  return rc;
-}
-
 void LogNumbered(std::atomic<std::uint32_t>* progress, unsigned t, unsigned count) {
   for (std::uint32_t n = 0; n < count; ++n) {
-    if (Succeeded(Log(u"t%u n%u", t, n))) progress[t].store(n + 1, std::memory_order_release);
+    if (Succeeded(ZunLogFormat(gLogger, ZUN_SEVERITY_WARN, u"exit_files_host.cpp", 1, 0, u"t%u n%u", t, n)))
+      progress[t].store(n + 1, std::memory_order_release);
   }
 }
 

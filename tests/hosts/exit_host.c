@@ -1,17 +1,15 @@
-/*
- * A C host that loads the shared object with dlopen and ends in one of the
- * ways a real host ends:
- *
- *   exit_host <library> keep     keeps a log object with its worker running
- *                                and returns from main without dlclose
- *   exit_host <library> threads  returns from main while four threads are
- *                                inside log calls
- *   exit_host <library> dlclose  four threads log while the worker runs and
- *                                are joined; the object is kept; dlclose
- *
- * Exit status 0 when every step before the end succeeded; the end itself
- * must not crash.
- */
+// A C host that loads the shared object with dlopen and ends in one of the
+// ways a real host ends:
+//
+//   exit_host <library> keep     keeps a log object with its worker running
+//                                and returns from main without dlclose
+//   exit_host <library> threads  returns from main while four threads are
+//                                inside log calls
+//   exit_host <library> dlclose  four threads log while the worker runs and
+//                                are joined; the object is kept; dlclose
+//
+// Exit status 0 when every step before the end succeeded; the end itself
+// must not crash.
 #include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>
@@ -31,10 +29,9 @@ static int gJoin;
 static void* LogLoop(void* arg) {
   const unsigned t = (unsigned)(size_t)arg;
   for (unsigned n = 0; !gJoin || n < kCallsPerJoinedThread; ++n) {
-    if (ZunLogFormat(gLogger, ZUN_SEVERITY_WARN, u"exit_host.c", __LINE__, ZUN_PROTECT_NONE, u"t%u n%u", t,
-                     n) != 0) {
-      atomic_fetch_add(&gFailures, 1);
-    }
+    const ZunResult rc = ZunLogFormat(gLogger, ZUN_SEVERITY_WARN, u"exit_host.c", __LINE__, ZUN_PROTECT_NONE,
+                                      u"t%u n%u", t, n);
+    atomic_fetch_add(&gFailures, rc != 0);
     atomic_store(&gCalls[t], n + 1);
   }
   return NULL;
@@ -70,7 +67,7 @@ int main(int argc, char** argv) {
     if (pthread_create(&threads[t], NULL, LogLoop, (void*)(size_t)t) != 0) return 6;
   }
   if (!gJoin) {
-    /* Every thread is well into its loop when main returns. */
+    // Every thread is well into its loop when main returns.
     for (unsigned t = 0; t < kThreads; ++t) {
       while (atomic_load(&gCalls[t]) < kCallsBeforeExit) sched_yield();
     }

@@ -25,6 +25,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "append_lines.h"
@@ -32,21 +33,12 @@
 #include "test_clock.h"
 #include "zunlogx/zunlogx.h"
 
-namespace {
-
 using namespace zun;
-
-struct Failure {
-  unsigned index;
-  ZunResult code;
-};
 
 // A pace that keeps the volume of a ten-minute run in the hundreds of
 // megabytes while every thread still meets the others in the appenders.
 constexpr auto kPause = std::chrono::milliseconds(10);
 constexpr std::int32_t kSeverity = ZUN_SEVERITY_WARN;
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 6) {
@@ -81,7 +73,7 @@ int main(int argc, char** argv) {
 
   const auto end = std::chrono::steady_clock::now() + duration;
   std::vector<unsigned> calls(threadCount, 0);
-  std::vector<std::vector<Failure>> failures(threadCount);
+  std::vector<std::vector<std::pair<unsigned, ZunResult>>> failures(threadCount);  // index, code
   std::vector<std::thread> threads;
   for (unsigned t = 0; t < threadCount; ++t) {
     threads.emplace_back([&, t] {
@@ -112,8 +104,8 @@ int main(int argc, char** argv) {
   if (async) log->vtbl->StopAsyncWorker(log);
   for (unsigned t = 0; t < threadCount; ++t) {
     std::printf("writer %u %u\n", 100 * process + t, calls[t]);
-    for (const Failure& f : failures[t])
-      std::printf("failed %u %u 0x%08X\n", 100 * process + t, f.index, f.code);
+    for (const auto& [index, code] : failures[t])
+      std::printf("failed %u %u 0x%08X\n", 100 * process + t, index, code);
   }
   std::printf("reloads %u\n", reloads);
   std::printf("flush 0x%08X\n", rc);

@@ -5,6 +5,7 @@
 // fast, the same in every host of a test.
 #include <time.h>
 
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,13 +29,10 @@ inline void TakeTestClock() {
                                    return start + (real > anchor ? (real - anchor) / 100 * speed : 0);
                                  },
                                  [] { return RealNs(CLOCK_MONOTONIC) / 1000000; }};
-  const char* clock = std::getenv("ZUNLOGX_TEST_CLOCK");
-  unsigned long long s = 0, a = 0, v = 1;
-  if (clock == nullptr || std::sscanf(clock, "%llu %llu %llu", &s, &a, &v) != 3) return;
-  start = s;
-  anchor = a;
-  speed = v;
-  SetClockSource(&moved);
+  const char* c = std::getenv("ZUNLOGX_TEST_CLOCK");
+  if (c != nullptr && std::sscanf(c, "%" SCNu64 " %" SCNu64 " %" SCNu64, &start, &anchor, &speed) == 3) {
+    SetClockSource(&moved);
+  }
 }
 
 }  // namespace zun::test

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "platform/file_system.h"
 #include "support/test_support.h"
@@ -17,23 +18,21 @@ namespace fs = std::filesystem;
 using test::WriteFileBytes;
 
 TEST(Wildcard, MatchesWithoutRegardToCase) {
-  const struct {
-    const char16_t* pattern;
-    const char16_t* name;
-    bool matches;
-  } cases[] = {{u"*.LOG", u"a.log", true},
-               {u"*.log", u"a.log.1", false},
-               {u"common.*-*-*.log", u"Common.2024-01-05.LOG", true},
-               {u"common.*-*-*.log", u"common.2024-01.log", false},
-               {u"?.log", u"a.log", true},
-               {u"?.log", u".log", false},
-               {u"*", u"", true},
-               {u"*?", u"", false},
-               {u"", u"anything", true},
-               {u"\u00c4RGER*", u"\u00e4rger.txt", true},
-               {u"*a*a*a*a*a*b", u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(MatchesWildcard(c.pattern, c.name), c.matches) << ToUtf8(c.pattern) << " vs " << ToUtf8(c.name);
+  // Pattern, name, whether it matches.
+  const std::tuple<const char16_t*, const char16_t*, bool> cases[] = {
+      {u"*.LOG", u"a.log", true},
+      {u"*.log", u"a.log.1", false},
+      {u"common.*-*-*.log", u"Common.2024-01-05.LOG", true},
+      {u"common.*-*-*.log", u"common.2024-01.log", false},
+      {u"?.log", u"a.log", true},
+      {u"?.log", u".log", false},
+      {u"*", u"", true},
+      {u"*?", u"", false},
+      {u"", u"anything", true},
+      {u"\u00c4RGER*", u"\u00e4rger.txt", true},
+      {u"*a*a*a*a*a*b", u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false}};
+  for (const auto& [pattern, name, matches] : cases) {
+    EXPECT_EQ(MatchesWildcard(pattern, name), matches) << ToUtf8(pattern) << " vs " << ToUtf8(name);
   }
 }
 

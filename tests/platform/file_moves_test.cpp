@@ -13,24 +13,18 @@ using test::ReadFileBytes;
 
 class FileMovesTest : public test::TempDirTest {};
 
+template <int error>
+int Refuse(const char*, const char*) {
+  errno = error;
+  return -1;
+}
+
 // The rename without replacing, then the fallbacks of file systems that
 // refuse it (a hard link) or of a move to another file system (a copy):
 // each keeps content and creation time and never replaces a file.
 TEST_F(FileMovesTest, MovesNeverReplaceAndKeepContentAndCreationTime) {
-  using RenameCall = int (*)(const char*, const char*);
-  const RenameCall kCalls[] = {
-      RealFileCalls().renameNoReplace,
-      [](const char*, const char*) {
-        errno = EINVAL;
-        return -1;
-      },
-      [](const char*, const char*) {
-        errno = EXDEV;
-        return -1;
-      },
-  };
-  constexpr FileTime kCreated = 132000000000000000ull;
-  for (const RenameCall call : kCalls) {
+  for (const auto call : {RealFileCalls().renameNoReplace, Refuse<EINVAL>, Refuse<EXDEV>}) {
+    constexpr FileTime kCreated = 132000000000000000ull;
     test::FileCallsOverride calls;
     calls.calls.renameNoReplace = call;
     calls.Install();

@@ -20,8 +20,7 @@ using namespace std::string_literals;
 
 struct Outcome {
   int status;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -80,19 +79,20 @@ class ZunlogTest : public TempDirTest {
             ReadFileBytes(PathOf("stderr"))};
   }
 
-  // A configuration file that writes records above `severity` to `log`.
-  std::string Config(const std::string& name, const std::string& log, const std::string& severity = "Info") {
-    WriteFileBytes(PathOf(name), "[root]\nSeverity = " + severity +
-                                     "\nAddAppenders = f\n\n[f]\nType = Appender\nAppenderType = File\n"
-                                     "FileName = " +
-                                     PathOf(log).string() +
-                                     "\nLayout = line\n\n[line]\nType = Layout\nLayoutType = Standard\n");
+  // A configuration file that writes records above Info to `log`.
+  std::string Config(const std::string& name, const std::string& log) {
+    WriteFileBytes(PathOf(name),
+                   "[root]\nSeverity = Info\nAddAppenders = f\n[line]\nType = Layout\n"
+                   "LayoutType = Standard\n[f]\nType = Appender\nAppenderType = File\n"
+                   "Layout = line\nFileName = " +
+                       PathOf(log).string() + "\n");
     return PathOf(name).string();
   }
 };
 
 TEST_F(ZunlogTest, LogWritesEachMessageOrInputLineAndReportsWhatFails) {
   struct Case {
+    std::string log;  // below a plain file, it cannot be made
     std::vector<std::string> args;
     std::string input;
     int status;
@@ -100,32 +100,24 @@ TEST_F(ZunlogTest, LogWritesEachMessageOrInputLineAndReportsWhatFails) {
     std::string error;
   };
   const Case cases[] = {
-      {{"-s", "WARN"}, "a\nb\n", 0, {"[zunlog] WARN a", "[zunlog] WARN b"}, ""},
-      {{"-n", "app.part", "-s", "error", "two", "words"}, "", 0, {"[app.part] ERROR two words"}, ""},
-      {{"--severity=info"}, "at the threshold\n", 0, {}, ""},
-      {{"-s", "LOUD"}, "", 2, {}, "'LOUD'"},
-      {{"--bogus"}, "", 2, {}, "'--bogus'"},
-      {{"-n", "has blank"}, "x\n", 1, {}, "ZUN_RC_INVALID_LOGGER_NAME"},
+      {"a.log", {"-s", "WARN"}, "a\nb\n", 0, {"[zunlog] WARN a", "[zunlog] WARN b"}, ""},
+      {"b.log", {"-n", "app.part", "-s", "error", "two", "words"}, "", 0, {"[app.part] ERROR two words"}, ""},
+      {"c.log", {"--severity=info"}, "at the threshold\n", 0, {}, ""},
+      {"d.log", {"-s", "LOUD"}, "", 2, {}, "'LOUD'"},
+      {"e.log", {"--bogus"}, "", 2, {}, "'--bogus'"},
+      {"f.log", {"-n", "has blank"}, "x\n", 1, {}, "ZUN_RC_INVALID_LOGGER_NAME"},
+      {"g.log", {"-c", PathOf("missing.cfg").string(), "x"}, "", 1, {}, "ZUN_RC_FILE_NOT_FOUND"},
+      {"plain/x.log", {"-s", "FATAL"}, "x\n", 1, {}, "line 1: ZUN_RC_"},
   };
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const Case& c = cases[i];
-    const std::string log = "case" + std::to_string(i) + ".log";
-    std::vector<std::string> args{"log", "-c", Config("case.cfg", log)};
+  WriteFileBytes(PathOf("plain"), "");
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"log", "-c", Config("case.cfg", c.log)};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const Outcome run = Run(args, c.input);
-    EXPECT_EQ(c.status, run.status) << i << ": " << run.err;
-    EXPECT_EQ(c.records, Records(ReadFileBytes(PathOf(log)))) << i;
-    EXPECT_NE(std::string::npos, run.err.find(c.error)) << i << ": " << run.err;
+    EXPECT_EQ(c.status, run.status) << c.log << ": " << run.err;
+    EXPECT_EQ(c.records, Records(ReadFileBytes(PathOf(c.log)))) << c.log;
+    EXPECT_NE(std::string::npos, run.err.find(c.error)) << c.log << ": " << run.err;
   }
-
-  const Outcome missing = Run({"log", "-c", PathOf("missing.cfg").string(), "x"});
-  EXPECT_EQ(1, missing.status);
-  EXPECT_NE(std::string::npos, missing.err.find("ZUN_RC_FILE_NOT_FOUND")) << missing.err;
-  // A log file below a plain file cannot be made: the record is not written.
-  WriteFileBytes(PathOf("plain"), "");
-  const Outcome unwritten = Run({"log", "-c", Config("unwritable.cfg", "plain/x.log"), "-s", "FATAL"}, "x\n");
-  EXPECT_EQ(1, unwritten.status);
-  EXPECT_NE(std::string::npos, unwritten.err.find("line 1: ZUN_RC_")) << unwritten.err;
 }
 
 TEST_F(ZunlogTest, ConfigCheckNamesEachFailingSectionAndKey) {
@@ -192,35 +184,18 @@ TEST_F(ZunlogTest, ConfigurationVerbsShowWhatIsInEffect) {
       << where.out;
 }
 
-// One process for each text, so each writes its own key record.
-class DecodeTest : public ZunlogTest {
- protected:
-  struct Logged {
+// One process for each text, so each writes its own key record; the log
+// is read back whole, in UTF-16LE, and with damaged lines, which are kept
+// and marked.
+TEST_F(ZunlogTest, DecodeReadsEveryProtectionModeBackAndMarksLinesItCannotRead) {
+#if !ZUNLOGX_DEVELOPMENT_KEY
+  GTEST_SKIP() << "built for another public key than the development key";
+#endif
+  const struct {
     std::string mode;
     char form;  // the first letter written, 0 for the plain text
     std::string text;
-  };
-
-  void SetUp() override {
-    ZunlogTest::SetUp();
-#if !ZUNLOGX_DEVELOPMENT_KEY
-    GTEST_SKIP() << "built for another public key than the development key";
-#endif
-    const std::string config = Config("protect.cfg", "protect.log");
-    for (const Logged& logged : kLogged) {
-      ASSERT_EQ(0, Run({"log", "-c", config, "-p", logged.mode, logged.text}).status);
-      expected_.push_back("[zunlog] WARN " + logged.text);
-    }
-    raw_ = Lines(ReadFileBytes(PathOf("protect.log")));
-  }
-
-  Outcome Decode(const std::vector<std::string>& files, const std::string& input = "") {
-    std::vector<std::string> args{"decode", "--key", ZUNLOGX_TEST_DATA_DIR "/protect/dev_private_key.pem"};
-    args.insert(args.end(), files.begin(), files.end());
-    return Run(args, input);
-  }
-
-  static inline const std::vector<Logged> kLogged = {
+  } logged[] = {
       {"none", 0, "plain \u00e9"},
       {"scramble", 'a', "scrambled \u4e2d\u6587"},
       {"scramble2", 'a', "scrambled again"},
@@ -229,37 +204,37 @@ class DecodeTest : public ZunlogTest {
       {"session", 'd', "session one \U0001F600"},
       {"session", 'd', "session two, several blocks " + std::string(40, 's')},
   };
-  std::vector<std::string> expected_;
-  std::vector<std::string> raw_;
-};
-
-TEST_F(DecodeTest, ReadsEveryProtectionModeOfSeveralProcessesBack) {
-  std::vector<std::string> written = Records(ReadFileBytes(PathOf("protect.log")));
+  const std::string config = Config("protect.cfg", "protect.log");
+  std::vector<std::string> expected;
+  for (const auto& l : logged) {
+    ASSERT_EQ(0, Run({"log", "-c", config, "-p", l.mode, l.text}).status);
+    expected.push_back("[zunlog] WARN " + l.text);
+  }
+  const std::string log = ReadFileBytes(PathOf("protect.log"));
+  const std::vector<std::string> raw = Lines(log), written = Records(log);
   std::set<std::string> sessions;
-  ASSERT_EQ(kLogged.size(), written.size());
-  for (std::size_t i = 0; i < kLogged.size(); ++i) {
+  ASSERT_EQ(std::size(logged), written.size());
+  for (std::size_t i = 0; i < written.size(); ++i) {
     const std::string message = written[i].substr(std::string("[zunlog] WARN ").size());
-    if (kLogged[i].form == 0) {
-      EXPECT_EQ(kLogged[i].text, message);
-    } else {
-      EXPECT_EQ(kLogged[i].form, message.front()) << message;
-    }
-    if (kLogged[i].form == 'd') sessions.insert(message.substr(1, 20));
+    EXPECT_TRUE(logged[i].form == 0 ? message == logged[i].text : message.front() == logged[i].form)
+        << message;
+    if (logged[i].form == 'd') sessions.insert(message.substr(1, 20));
   }
   EXPECT_EQ(2u, sessions.size());
-  EXPECT_EQ(kLogged.size(), static_cast<std::size_t>(std::count_if(raw_.begin(), raw_.end(), IsKeyRecord)));
+  EXPECT_EQ(std::size(logged), static_cast<std::size_t>(std::count_if(raw.begin(), raw.end(), IsKeyRecord)));
 
-  const Outcome decoded = Decode({PathOf("protect.log").string()});
+  const auto decode = [&](const std::vector<std::string>& files, const std::string& input = "") {
+    std::vector<std::string> args{"decode", "--key", ZUNLOGX_TEST_DATA_DIR "/protect/dev_private_key.pem"};
+    args.insert(args.end(), files.begin(), files.end());
+    return Run(args, input);
+  };
+  const Outcome decoded = decode({PathOf("protect.log").string()});
   EXPECT_EQ(0, decoded.status) << decoded.err;
-  EXPECT_EQ(expected_, Records(decoded.out));
-  EXPECT_EQ(raw_.size(), Lines(decoded.out).size());
+  EXPECT_EQ(expected, Records(decoded.out));
+  EXPECT_EQ(raw.size(), Lines(decoded.out).size());
+  WriteFileBytes(PathOf("wide.log"), Utf16Le(log.substr(3)));
+  EXPECT_EQ(decoded.out, decode({PathOf("wide.log").string()}).out);
 
-  // The same log in UTF-16LE reads back alike.
-  WriteFileBytes(PathOf("wide.log"), Utf16Le(ReadFileBytes(PathOf("protect.log")).substr(3)));
-  EXPECT_EQ(decoded.out, Decode({PathOf("wide.log").string()}).out);
-}
-
-TEST_F(DecodeTest, KeepsAndMarksLinesItCannotRead) {
   struct Damage {
     std::size_t record;
     void (*apply)(std::string& line);
@@ -271,7 +246,7 @@ TEST_F(DecodeTest, KeepsAndMarksLinesItCannotRead) {
        "does not decrypt"},
       {6, [](std::string& line) { line[line.find(" MSG:d") + 6] ^= 1; }, "no key record of session"},
   };
-  std::vector<std::string> lines = raw_;
+  std::vector<std::string> lines = raw;
   std::vector<std::size_t> recordLines;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (!IsKeyRecord(lines[i])) recordLines.push_back(i);
@@ -279,19 +254,17 @@ TEST_F(DecodeTest, KeepsAndMarksLinesItCannotRead) {
   std::string damaged;
   for (const Damage& d : damages) d.apply(lines[recordLines[d.record]]);
   for (const std::string& line : lines) damaged += line + "\r\n";
-
-  const Outcome decoded = Decode({}, damaged);
-  EXPECT_EQ(1, decoded.status);
-  const std::vector<std::string> out = Lines(decoded.out);
+  const Outcome marked = decode({}, damaged);
+  EXPECT_EQ(1, marked.status);
+  const std::vector<std::string> out = Lines(marked.out);
   ASSERT_EQ(lines.size(), out.size());
   for (const Damage& d : damages) {
-    const std::string& marked = out[recordLines[d.record]];
-    EXPECT_TRUE(marked.starts_with("?? [")) << marked;
-    EXPECT_NE(std::string::npos, marked.find(d.reason)) << marked;
-    EXPECT_TRUE(marked.ends_with("] " + lines[recordLines[d.record]])) << marked;
+    const std::string& line = out[recordLines[d.record]];
+    EXPECT_TRUE(line.starts_with("?? [")) << line;
+    EXPECT_NE(std::string::npos, line.find(d.reason)) << line;
+    EXPECT_TRUE(line.ends_with("] " + lines[recordLines[d.record]])) << line;
   }
-  for (std::size_t record = 0; record < 4; ++record)
-    EXPECT_EQ(expected_[record], Records(decoded.out)[record]);
+  for (std::size_t record = 0; record < 4; ++record) EXPECT_EQ(expected[record], Records(marked.out)[record]);
   EXPECT_EQ(2, Run({"decode", PathOf("protect.log").string()}).status);
 }
 
