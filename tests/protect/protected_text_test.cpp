@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "protect/rsa_public_key.h"
 #include "protect/session_key.h"
 #include "protect_test_support.h"
 #include "records/protected_record.h"
@@ -216,17 +215,6 @@ TEST(PublicKeyForm, AShortTextCompletesWhileALongOneIsEncrypted) {
   longer.join();
   RSA_set_default_method(RSA_PKCS1_OpenSSL());
   RSA_meth_free(held);
-}
-
-TEST(RsaPublicKey, RefusesMissingKeysAndOverlongBlocksAsTheSessionRefusesAKeyOfTheWrongSize) {
-  EXPECT_EQ(RC_INVALID_PARAMETER, SetSessionKey(PublicKeyModulus(), 57));
-  RsaPublicKey key;
-  std::vector<std::uint8_t> out;
-  const std::uint8_t bytes[246] = {};
-  EXPECT_EQ(RC_NOT_INITIALISED, key.EncryptBlock(bytes, 1, out));
-  EXPECT_EQ(RC_INVALID_PARAMETER, key.SetKey(PublicKeyModulus(), 0));
-  ASSERT_EQ(RC_OK, key.SetKey(PublicKeyModulus(), kPublicKeyModulusSize));
-  EXPECT_EQ(RC_INVALID_PARAMETER, key.EncryptBlock(bytes, 246, out));
 }
 
 // Threads encode in every mode at once, sharing the generator, the session
