@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "config/config_number.h"
 #include "config/config_reader.h"
 #include "config/config_value.h"
 #include "support/test_support.h"
@@ -43,7 +44,8 @@ TEST(ConfigDocumentTest, SectionsEnumerateByBytesAndDuplicatesAreRefused) {
 
 TEST(ConfigSectionTest, SetValueQuotesAndTypedReadsTellAbsentFromEmpty) {
   ConfigDocument document;
-  MemoryLineSource source(u"[s]\nEmpty =\nOne = \"a b\"\n; who gets it\nMany = x \"y z\"\n");
+  MemoryLineSource source(
+      u"[s]\nEmpty =\nOne = \"a b\"\n; who gets it\nMany = x \"y z\"\nSize = 0x1000 bytes\n");
   ASSERT_RC(RC_OK, ParseDocument(document, source));
   const ConfigSectionRef section = document.Sections().at(u"s");
 
@@ -58,16 +60,45 @@ TEST(ConfigSectionTest, SetValueQuotesAndTypedReadsTellAbsentFromEmpty) {
     EXPECT_EQ(expected, items) << ToUtf8(name);
   }
   WString value = u"default";
+  std::uint64_t size = 1;
   EXPECT_RC(RC_ITEM_NOT_PRESENT, section->GetValue(u"Missing", &value));
-  EXPECT_EQ(u"default", value);
+  EXPECT_RC(RC_ITEM_NOT_PRESENT, GetNumber64(*section, u"size", &size));  // names are case-sensitive
+  EXPECT_EQ(std::pair(WString(u"default"), std::uint64_t{1}), std::pair(value, size));
+  EXPECT_RC(RC_OK, GetNumber64(*section, u"Size", &size));
+  EXPECT_EQ(4096u, size);
 
   // Over an existing list key: the comment stays, the list goes.
   ASSERT_RC(RC_OK, section->SetValue(u"Many", u"single one"));
   const ConfigKeyRef& many = section->Keys().at(u"Many");
-  EXPECT_EQ(u"\"single one\"", many->Value());
-  EXPECT_EQ(KeyKind::kSingle, many->Kind());
-  EXPECT_TRUE(many->Items().empty());
-  EXPECT_EQ(u" who gets it", many->Comment());
+  EXPECT_EQ(std::tuple(WString(u"\"single one\""), KeyKind::kSingle, Items{}, WString(u" who gets it")),
+            std::tuple(many->Value(), many->Kind(), many->Items(), many->Comment()));
+}
+
+TEST(ConfigNumber, LeadingDigitsOfTheBaseCountUntilTheValueWouldPassSixtyFourBits) {
+  const struct {
+    WStringView text;
+    ResultCode rc;
+    std::uint64_t value;
+  } kCases[] = {
+      {u"", RC_OK, 0},
+      {u"100 entries", RC_OK, 100},
+      {u"0XfFz", RC_OK, 255},
+      {u"0x", RC_OK, 0},  // too short for the prefix: the "0" is read in base 10
+      {u"012", RC_OK, 12},
+      {u"18446744073709551615", RC_OK, UINT64_MAX},
+      {u"18446744073709551616", RC_OK, 1844674407370955161ull},
+      {u"0x1234567890abcdef12", RC_OK, 0x1234567890abcdefull},
+      {u"-1", RC_INVALID_PARAMETER, 7},
+      {u" 5", RC_OK, 0},
+  };
+  for (const auto& c : kCases) {
+    std::uint64_t value = 7;
+    EXPECT_RC(c.rc, ParseNumber64(c.text, &value)) << ToUtf8(c.text);
+    EXPECT_EQ(c.value, value) << ToUtf8(c.text);
+  }
+  std::uint32_t low = 0;
+  ASSERT_RC(RC_OK, ParseNumber32(u"0x100000005", &low));
+  EXPECT_EQ(5u, low);
 }
 
 TEST(SplitValueTest, TokensQuotesAndInlineComments) {
@@ -93,10 +124,10 @@ TEST(SplitValueTest, TokensQuotesAndInlineComments) {
   for (const Case& c : cases) {
     SplitValueResult r;
     ASSERT_RC(RC_OK, SplitValue(c.text, &r)) << ToUtf8(c.text);
-    EXPECT_EQ(c.value, r.value) << ToUtf8(c.text);
-    EXPECT_EQ(c.items.empty() ? KeyKind::kSingle : KeyKind::kList, r.kind) << ToUtf8(c.text);
-    EXPECT_EQ(c.items, r.items) << ToUtf8(c.text);
-    EXPECT_EQ(c.inlineComment, r.inlineComment) << ToUtf8(c.text);
+    const KeyKind kind = c.items.empty() ? KeyKind::kSingle : KeyKind::kList;
+    EXPECT_EQ(std::tie(c.value, kind, c.items, c.inlineComment),
+              std::tie(r.value, r.kind, r.items, r.inlineComment))
+        << ToUtf8(c.text);
   }
 
   for (const WStringView bad : {WStringView(uR"("x"y)"), WStringView(uR"("x)"), WStringView(uR"("x"")"),
@@ -109,33 +140,25 @@ TEST(SplitValueTest, TokensQuotesAndInlineComments) {
 }
 
 TEST(QuoteValueTest, QuotesOnlyWhatWouldNotReadBackAsOneToken) {
-  const std::pair<WStringView, WStringView> cases[] = {
-      {u"plain", u"plain"},
-      {u"", u""},
-      {u"a,b", u"\"a,b\""},
-      {u"\t padded ", u"\"\t padded \""},
-      {uR"(C:\Program Files\a.log)", uR"("C:\Program Files\a.log")"},
-      {uR"(he said "no"; then left)", uR"("he said \"no\"; then left")"},
-      {u"\"", uR"("\"")"},
+  const std::tuple<WStringView, ResultCode, WStringView> cases[] = {
+      {u"plain", RC_OK, u"plain"},
+      {u"", RC_OK, u""},
+      {u"a,b", RC_OK, u"\"a,b\""},
+      {u"\t padded ", RC_OK, u"\"\t padded \""},
+      {uR"(he said "no"; then left)", RC_OK, uR"("he said \"no\"; then left")"},
+      {u"\"", RC_OK, uR"("\"")"},
       // A backslash run before a quote needs two more backslashes.
-      {uR"(\"a\\" b)", uR"("\\\"a\\\\" b")"},
+      {uR"(\"a\\" b)", RC_OK, uR"("\\\"a\\\\" b")"},
       // Quotes would make a final backslash escape the closing quote.
-      {uR"(C:\Logs\)", uR"(C:\Logs\)"},
-      {uR"(a,b\)", uR"(a,b\)"},
+      {uR"(a,b\)", RC_OK, uR"(a,b\)"},
+      {uR"(C:\My Logs\)", RC_INVALID_DATA, u"untouched"},
+      {uR"("a"\)", RC_INVALID_DATA, u"untouched"},
+      {uR"(a;\\)", RC_INVALID_DATA, u"untouched"},
   };
-  for (const auto& [text, quoted] : cases) {
-    WString out;
-    SplitValueResult back;
-    ASSERT_RC(RC_OK, QuoteValue(text, &out));
-    EXPECT_EQ(quoted, out);
-    ASSERT_RC(RC_OK, SplitValue(out, &back)) << ToUtf8(out);
-    EXPECT_EQ(KeyKind::kSingle, back.kind) << ToUtf8(text);
-    EXPECT_EQ(text, back.value);
-  }
-  for (const WStringView text : {uR"(C:\My Logs\)", uR"("a"\)", uR"(a;\\)"}) {
+  for (const auto& [text, rc, quoted] : cases) {
     WString out = u"untouched";
-    EXPECT_RC(RC_INVALID_DATA, QuoteValue(text, &out)) << ToUtf8(text);
-    EXPECT_EQ(u"untouched", out);
+    EXPECT_RC(rc, QuoteValue(text, &out)) << ToUtf8(text);
+    EXPECT_EQ(quoted, out);
   }
 }
 

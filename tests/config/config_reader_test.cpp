@@ -15,20 +15,15 @@ namespace {
 
 using Lines = std::vector<std::pair<WString, ResultCode>>;
 
-Lines AllLines(LineSource& source) {
-  Lines lines;
-  WString text;
-  ResultCode rc;
-  while (Succeeded(rc = source.ReadLine(&text))) lines.emplace_back(text, rc);
-  EXPECT_RC(RC_INPUT_TRUNCATED, rc);
-  return lines;
-}
-
 Lines ReadBytes(const std::string& bytes, TextEncoding* used = nullptr, LineEnd* end = nullptr,
                 TextEncoding preset = TextEncoding::kNone) {
   MemoryStream stream(const_cast<char*>(bytes.data()), bytes.size(), bytes.size(), true);
   TextFileReader reader(stream, preset);
-  Lines lines = AllLines(reader);
+  Lines lines;
+  WString text;
+  ResultCode rc;
+  while (Succeeded(rc = reader.ReadLine(&text))) lines.emplace_back(text, rc);
+  EXPECT_RC(RC_INPUT_TRUNCATED, rc);
   if (used) *used = reader.Encoding();
   if (end) *end = reader.LineEndFound();
   return lines;
@@ -89,12 +84,14 @@ TEST(ParseDocumentTest, TrimsNamesAndValuesAndCarriesCommentsToTheNextSectionOrK
       u"[s] ; note\n"
       u"; c1\n\n   ;c2\n"
       u"k = v\n"
-      u"\n;\n; after an empty comment line\n"
+      u"\n;\n; after an empty comment line\n\n"
       u"m = w ;inline\n"
       u";a\n\n\n;b\n;c\nn=v\n"
       u"; dangling at the end\n");
   EXPECT_EQ(u" file header\r\n note", d.Sections().at(u"s")->Comment());
   EXPECT_EQ(u" c1\r\n\r\nc2", Key(d, u"s", u"k").Comment());
+  // A lone ";" adds nothing to an empty block; a blank line after a comment
+  // belongs to nothing.
   EXPECT_EQ(u" after an empty comment line", Key(d, u"s", u"m").Comment());
   EXPECT_EQ(u"inline", Key(d, u"s", u"m").InlineComment());
   // Each blank line between comments stays once as an empty line.
@@ -106,29 +103,24 @@ TEST(TextFileReaderTest, RecognisesEachMarkAndAllThreeLineEnds) {
   LineEnd end;
   const Lines expected{{u"[s]", RC_OK}, {u"a=\u00e9", RC_OK}, {u"b", RC_OK}, {u"c", RC_INFO_LAST_INPUT}};
   EXPECT_EQ(expected, ReadBytes("\xEF\xBB\xBF[s]\r\na=\xC3\xA9\nb\rc", &used, &end));
-  EXPECT_EQ(TextEncoding::kUtf8, used);
-  EXPECT_EQ(LineEnd::kCrLf, end);
+  EXPECT_EQ(std::pair(TextEncoding::kUtf8, LineEnd::kCrLf), std::pair(used, end));
   EXPECT_EQ(expected,
             ReadBytes(std::string("\xFF\xFE[\0s\0]\0\n\0a\0=\0\xE9\0\r\0\n\0b\0\r\0c\0", 26), &used, &end));
-  EXPECT_EQ(TextEncoding::kUtf16Le, used);
-  EXPECT_EQ(LineEnd::kLf, end);
+  EXPECT_EQ(std::pair(TextEncoding::kUtf16Le, LineEnd::kLf), std::pair(used, end));
   EXPECT_EQ(expected,
             ReadBytes(std::string("\xFE\xFF\0[\0s\0]\0\r\0a\0=\0\xE9\0\r\0\n\0b\0\n\0c", 26), &used, &end));
-  EXPECT_EQ(TextEncoding::kUtf16Be, used);
-  EXPECT_EQ(LineEnd::kCr, end);
+  EXPECT_EQ(std::pair(TextEncoding::kUtf16Be, LineEnd::kCr), std::pair(used, end));
   // An odd byte at the end of UTF-16 text is not half a character.
-  EXPECT_EQ((Lines{{u"a", RC_INFO_LAST_INPUT}}), ReadBytes(std::string("\xFF\xFE"
-                                                                       "a\0b",
-                                                                       5)));
+  EXPECT_EQ((Lines{{u"a", RC_INFO_LAST_INPUT}}), ReadBytes(std::string("\xFF\xFE\x61\0b", 5)));
 
   // Without a mark, text is UTF-8 only when all of it is: one Windows-1252
   // byte far down decides for the whole file.
   EXPECT_EQ((Lines{{u"\u00fc", RC_INFO_LAST_INPUT}}), ReadBytes("\xC3\xBC", &used));
   EXPECT_EQ(TextEncoding::kAnsi, used);
-  const Lines lines = ReadBytes("\xC3\xBC\n" + std::string(6000, 'x') + "\n\x80 \x96 \xFC");
-  ASSERT_EQ(3u, lines.size());
-  EXPECT_EQ(u"\u00c3\u00bc", lines[0].first);
-  EXPECT_EQ(u"\u20ac \u2013 \u00fc", lines[2].first);
+  EXPECT_EQ((Lines{{u"\u00c3\u00bc", RC_OK},
+                   {WString(6000, u'x'), RC_OK},
+                   {u"\u20ac \u2013 \u00fc", RC_INFO_LAST_INPUT}}),
+            ReadBytes("\xC3\xBC\n" + std::string(6000, 'x') + "\n\x80 \x96 \xFC"));
   // Overlong forms and surrogates are not UTF-8.
   EXPECT_EQ(u"\u00c0\u00af", ReadBytes("\xC0\xAF").front().first);
   EXPECT_EQ(u"\u00ed\u00a0\u20ac", ReadBytes("\xED\xA0\x80").front().first);
@@ -147,52 +139,34 @@ TEST(TextFileReaderTest, LinesLongerThanABlockAndLineEndsAcrossBlocksStayWhole) 
   EXPECT_EQ(u"z", wideLines[1].first);
 }
 
-ConfigDocument LoadData(const char* name, ResultCode expected = RC_OK) {
-  ConfigDocument document;
-  EXPECT_RC(expected,
-            LoadDocumentFile(document, ToUtf16(std::string(ZUNLOGX_TEST_DATA_DIR) + "/config/" + name)));
-  return document;
-}
-
+// UTF-8 with a mark and odd spacing; Windows-1252 with mixed line ends and
+// broken lines; UTF-16LE with lists and comment blocks.
 TEST(ConfigDataFileTest, HandWrittenFilesParseAndSurviveAWriteAndReread) {
-  ConfigDocument agent = LoadData("agent_service.cfg");    // UTF-8 mark, quotes, odd spacing
-  ConfigDocument legacy = LoadData("legacy_monitor.ini");  // Windows-1252, mixed line ends, broken lines
-  ConfigDocument tools = LoadData("console_tools.cfg");    // UTF-16LE, lists, comment blocks
-  LoadData("missing.cfg", RC_FILE_NOT_FOUND);
-  EXPECT_TRUE(agent.Errors().empty());
-  EXPECT_TRUE(tools.Errors().empty());
-  EXPECT_EQ(
-      "1:RC_TEXT_ERROR_18 5:RC_TEXT_ERROR_1A 8:RC_TEXT_ERROR_16 14:RC_TEXT_ERROR_19 15:RC_TEXT_ERROR_19 "
-      "16:RC_TEXT_ERROR_19 ",
-      ErrorsOf(legacy));
-  EXPECT_EQ(17u, legacy.LineCount());
-
-  EXPECT_EQ(
-      u" Logging for the remote agent service.\r\n Edit with care: the service re-reads this file when "
-      u"it changes.",
-      agent.Sections().at(u"root")->Comment());
-  EXPECT_EQ(u" the main log", Key(agent, u"root", u"AddAppenders").InlineComment());
-  EXPECT_EQ(u"agentFile, transferFile", Key(agent, u"Agent.Transfer", u"AddAppenders").Value());
-  EXPECT_EQ(u"C:\\Program Files\\Agent\\logs\\agent.log", Key(agent, u"agentFile", u"FileName").Value());
-
-  EXPECT_EQ(u" \u00dcberwachung (monitor) \u2013 alte Einstellungen",
-            legacy.Sections().at(u"root")->Comment());
-  EXPECT_EQ(u"D:\\\u00dcberwachung\\monitor.log", Key(legacy, u"monitorFile", u"FileName").Value());
-
-  EXPECT_EQ((std::vector<WString>{u"console,", u"toolLog"}), Key(tools, u"root", u"AddAppenders").Items());
-  EXPECT_EQ(u"\u0416\u0443\u0440\u043d\u0430\u043b tools.log", Key(tools, u"toolLog", u"FileName").Value());
-  // The lone ";" adds nothing to an empty block; the blank line after the
-  // comment belongs to nothing.
-  EXPECT_EQ(u" Size in bytes, not kilobytes.", Key(tools, u"toolLog", u"Size").Comment());
-  EXPECT_EQ((std::vector<WString>{u"tool log", u"v2"}), Key(tools, u"shortLayout", u"Header").Items());
-  EXPECT_EQ(u"version tag", Key(tools, u"shortLayout", u"Header").InlineComment());
-
-  for (const ConfigDocument* d : {&agent, &legacy, &tools}) {
+  const struct {
+    const char* name;
+    ResultCode rc;
+    std::string errors;
+    WString section, value;
+  } files[] = {
+      {"agent_service.cfg", RC_OK, "", u"agentFile", u"C:\\Program Files\\Agent\\logs\\agent.log"},
+      {"legacy_monitor.ini", RC_OK,
+       "1:RC_TEXT_ERROR_18 5:RC_TEXT_ERROR_1A 8:RC_TEXT_ERROR_16 14:RC_TEXT_ERROR_19 15:RC_TEXT_ERROR_19 "
+       "16:RC_TEXT_ERROR_19 ",
+       u"monitorFile", u"D:\\\u00dcberwachung\\monitor.log"},
+      {"console_tools.cfg", RC_OK, "", u"toolLog", u"\u0416\u0443\u0440\u043d\u0430\u043b tools.log"},
+      {"missing.cfg", RC_FILE_NOT_FOUND, "", u"", u""},
+  };
+  for (const auto& f : files) {
+    ConfigDocument d;
+    const ResultCode rc =
+        LoadDocumentFile(d, ToUtf16(std::string(ZUNLOGX_TEST_DATA_DIR) + "/config/" + f.name));
+    EXPECT_RC(f.rc, rc) << f.name;
+    if (Failed(rc)) continue;
+    EXPECT_EQ(f.errors, ErrorsOf(d)) << f.name;
+    EXPECT_EQ(f.value, Key(d, f.section, u"FileName").Value()) << f.name;
     MemoryLineSink sink;
-    ASSERT_RC(RC_OK, WriteDocument(*d, sink));
-    const ConfigDocument again = Parse(sink.Text());
-    EXPECT_TRUE(again.Errors().empty());
-    EXPECT_EQ(test::DescribeDocument(*d), test::DescribeDocument(again));
+    ASSERT_RC(RC_OK, WriteDocument(d, sink));
+    EXPECT_EQ(test::DescribeDocument(d), test::DescribeDocument(Parse(sink.Text()))) << f.name;
   }
 }
 

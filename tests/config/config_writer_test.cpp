@@ -183,9 +183,8 @@ TEST_F(WriteDocumentTest, SavesSortedSectionsAndKeysWithCommentsAsUtf16LeWithCrL
       u"[zeta]\r\na = \"x y\" z ;items\r\n; about \u0416\r\nb = 2\r\n";
   std::string expected = "\xFF\xFE";
   for (char16_t c : text) expected += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-  for (const char* name : {"old.cfg", "plain.cfg", "open.cfg"}) {
+  for (const char* name : {"old.cfg", "plain.cfg", "open.cfg"})
     EXPECT_EQ(expected, test::ReadFileBytes(PathOf(name))) << name;
-  }
   EXPECT_EQ(std::filesystem::perms(0600), std::filesystem::status(PathOf("plain.cfg")).permissions());
   EXPECT_EQ(std::filesystem::perms(0666), std::filesystem::status(PathOf("open.cfg")).permissions());
 

@@ -52,49 +52,40 @@ TEST(LogLocations, SpecialFolderThenZunThenThePartsWithOneSeparatorEach) {
 
 class LogFolderTest : public test::TempDirTest {};
 
-TEST_F(LogFolderTest, StandardFolderIsMadeWithItsParentsAndAFileInTheWayFails) {
+// The standard folder is made with its parents, and a file in the way fails;
+// the shared folder is used only when it is a directory, else the folder of
+// the library's file, and nothing is created for it.
+TEST_F(LogFolderTest, StandardFolderIsMadeAndTheSharedOneIsUsedOnlyWhenItIsADirectory) {
   WriteFileBytes(PathOf("file"), "x");
   const std::string made = PathOf("state").string() + "/Zun/log/tower17\n";
-  for (const auto& [state, expected] : {std::pair{PathOf("state").string() + "/", made + made},
-                                        std::pair{PathOf("file").string(), Code(RC_ALREADY_EXISTS)}}) {
-    EXPECT_EQ(expected, RunInChild({"XDG_STATE_HOME=" + state}, [] {
-                std::string out;
-                for (int i = 0; i < 2; ++i) {
-                  WString folder;
-                  const ResultCode rc = StandardLogFolder(&folder);
-                  out += Outcome(rc, folder);
-                  if (Failed(rc)) break;
-                }
-                return out;
-              }));
-  }
+  const std::string module = fs::read_symlink("/proc/self/exe").parent_path().string() + "\n";
+  const fs::path shared = PathOf("common/Zun/log/tower17");
+  const auto run = [&](const std::string& state) {
+    return RunInChild({"XDG_STATE_HOME=" + state, "ALLUSERSPROFILE=" + PathOf("common").string()}, [] {
+      std::string out;
+      WString folder;
+      for (int i = 0; i < 2; ++i) {
+        const ResultCode rc = StandardLogFolder(&folder);
+        out += Outcome(rc, folder);
+      }
+      const ResultCode rc = SharedLogFolder(&folder);
+      return out + Outcome(rc, folder);
+    });
+  };
+  EXPECT_EQ(made + made + module, run(PathOf("state").string() + "/"));
+  EXPECT_FALSE(fs::exists(PathOf("common")));
+  fs::create_directories(shared.parent_path());
+  WriteFileBytes(shared, "");
+  EXPECT_EQ(Code(RC_ALREADY_EXISTS) + Code(RC_ALREADY_EXISTS) + module, run(PathOf("file").string()));
+  fs::remove(shared);
+  fs::create_directory(shared);
+  EXPECT_EQ(made + made + shared.string() + "\n", run(PathOf("state").string()));
   EXPECT_TRUE(fs::is_directory(PathOf("state/Zun/log/tower17")));
   EXPECT_TRUE(fs::is_regular_file(PathOf("file")));
 }
 
-TEST_F(LogFolderTest, SharedFolderWhenItIsADirectoryElseTheFolderOfTheLibrarysFile) {
-  const std::string module = fs::read_symlink("/proc/self/exe").parent_path().string() + "\n";
-  const fs::path shared = PathOf("common/Zun/log/tower17");
-  const auto run = [&] {
-    return RunInChild({"ALLUSERSPROFILE=" + PathOf("common").string()}, [] {
-      WString folder;
-      const ResultCode rc = SharedLogFolder(&folder);
-      return Outcome(rc, folder);
-    });
-  };
-  EXPECT_EQ(module, run());
-  EXPECT_FALSE(fs::exists(PathOf("common"))) << "nothing is created";
-  fs::create_directories(shared.parent_path());
-  WriteFileBytes(shared, "");
-  EXPECT_EQ(module, run());
-  fs::remove(shared);
-  fs::create_directory(shared);
-  EXPECT_EQ(shared.string() + "\n", run());
-}
-
 TEST(ExpandVariables, OnePassWithEscapesUnfinishedNamesAndCaseSensitiveNames) {
   const std::pair<WStringView, std::string> cases[] = {
-      {u"${process}.log", "test_config.log\n"},
       {u"${home}|${winlocalappdata}|${hostname}|${user}",
        "/home/u|/st|box|" + std::string(getpwuid(geteuid())->pw_name) + "\n"},
       {u"$${process} cost $5 $$$", "${process} cost $5 $$\n"},

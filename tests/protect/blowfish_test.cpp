@@ -67,9 +67,7 @@ TEST(CipherWriter, EncryptsBlocksAsTheyCompleteAndPadsOnlyAPartialLastBlock) {
   CipherWriter writer(cipher, sink);
   std::size_t at = 0;
   for (std::size_t piece : {1, 6, 0, 1, 9, 3, 20, 17}) {
-    std::size_t written = 99;
-    ASSERT_EQ(RC_OK, writer.Write(plain + at, piece, &written));
-    EXPECT_EQ(piece, written);
+    ASSERT_EQ(RC_OK, writer.Write(plain + at, piece, nullptr));
     at += piece;
     EXPECT_EQ(at / 8 * 8, sink.Size()) << "after " << at << " bytes";
   }
