@@ -61,28 +61,6 @@ TEST(Appender, FailedHeaderOrKeyLineFailsTheOpeningAndAFailedFooterKeepsItOpen) 
             appender.events);
 }
 
-class AppenderFileTest : public test::TempDirTest {};
-
-// Escaping keeps a message with line breaks on its own line.
-TEST_F(AppenderFileTest, EscapeLineBreaksKeepsEachMessageOnOneLine) {
-  const struct {
-    WStringView key, message;
-    std::string line;
-  } kCases[] = {
-      {u"EscapeLineBreaks = True\n", u"a\nb", "a\nb"},
-      {u"EscapeLineBreaks = true\n", u"a\r\nb\rc\n", "a\v\vb\vc\v"},
-  };
-  auto layout = MakeLayout(u"Format = %msg\n");
-  for (const auto& c : kCases) {
-    const std::string name = std::to_string(&c - kCases) + ".log";
-    auto appender = test::MakeFileAppender(
-        nullptr, Dir(), u"FileName = " + ToUtf16(name) + u"\n" + WString(c.key), layout.get());
-    test::AppendInfo(*appender, c.message);
-    ASSERT_RC(RC_OK, appender->Close());
-    EXPECT_EQ("\xEF\xBB\xBF" + c.line + "\r\n", test::ReadFileBytes(PathOf(name))) << name;
-  }
-}
-
 // Each type's keys: the code a load gives, and what the saved section then
 // holds besides "Type=Appender", "BreakSeverity=ALL", "ImmediateWrite=false"
 // and the file name "a" in the log folder. Type names match exactly.
@@ -94,6 +72,7 @@ TEST(AppenderConfiguration, KeysGiveTheirCodesAndSaveBackWhatWasStored) {
   } kCases[] = {
       {u"File", u"FileName = a", RC_ITEM_NOT_PRESENT, "AppenderType=File"},
       {u"File", u"AppenderType = file\nFileName = a", RC_APPENDER_TYPE_MISMATCH, "AppenderType=File"},
+      {u"File", u"AppenderType = File\nFileName = a\nImmediateWrite = True", RC_OK, "AppenderType=File"},
       {u"File",
        u"AppenderType = File\nFileName = /x/b\nImmediateWrite = yes\nBreakSeverity = wArN\nEscapeLineBreaks "
        u"= 1",

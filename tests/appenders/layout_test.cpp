@@ -119,14 +119,6 @@ TEST(CustomLayout, LoadConfigReplacesEverythingOrNothing) {
   EXPECT_EQ(buffer, out.data());                  // the caller's buffer is reused, not reallocated
   EXPECT_EQ(u"--- %msg \\\\n", layout.Header());  // no tokens expanded, no line feed made
   EXPECT_EQ(u"end", layout.Footer());
-
-  ASSERT_RC(RC_OK, layout.LoadConfig(*SectionFromText(u"[L]\nLayoutType = Custom\nFormat = two:%LINE\n")));
-  ASSERT_RC(RC_OK, layout.Render(out, KnownRecord()));
-  EXPECT_EQ(u"two:-2", out);
-  WString header = u"kept";  // an empty header or footer leaves the caller's text alone
-  ASSERT_RC(RC_OK, layout.GetHeader(header));
-  ASSERT_RC(RC_OK, layout.GetFooter(header));
-  EXPECT_EQ(u"kept", header);
 }
 
 // The saved format is normalised text that compiles to the same tokens, and

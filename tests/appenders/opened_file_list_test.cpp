@@ -19,18 +19,6 @@ std::vector<WString> PathsOf(const OpenedFileList& list) {
   return paths;
 }
 
-TEST(OpenedFileListTest, EachExactPathIsRecordedOnceNewestFirst) {
-  StandaloneAppenderOwner owner;
-  const WString path = u"/var/log/Zun/common.log";
-  const WString accented = u"/var/log/Zun/\u00e9t\u00e9 \U0001F600.log";  // a surrogate pair counts two units
-  for (const WString& reported : {path, path, WString(u"/var/log/Zun/Common.log"), accented, accented,
-                                  WString(u"/var/log/Zun/common.log.1")}) {
-    EXPECT_RC(RC_OK, owner.ReportOpenedFile(reported));
-  }
-  EXPECT_EQ((std::vector<WString>{u"/var/log/Zun/common.log.1", accented, u"/var/log/Zun/Common.log", path}),
-            PathsOf(owner.OpenedFiles()));
-}
-
 // Threads report overlapping paths while a reader walks the list: every
 // entry is whole when seen, and each path is in the list once.
 TEST(OpenedFileListTest, ConcurrentReportsGiveOneWholeEntryPerPath) {

@@ -35,17 +35,5 @@ TEST(RollingNames, BackupDatedAndTemporaryNamesKeepTheFolderAndTheDateGoesBefore
   EXPECT_EQ(u"zun-f0f1f2f3-f4f5-46f7-b8f9-fafbfcfdfeff.tmp", TemporaryName(bytes));
 }
 
-TEST(RollingNames, TheRollIsDueOneMillisecondAfterMidnight) {
-  const FileTime midnight = At(2019, 3, 8);
-  const std::pair<FileTime, FileTime> kCases[] = {
-      {At(2019, 3, 7), midnight + 10000},
-      {At(2019, 3, 7, 13, 27, 5, 123) + 4567, midnight + 10000 + 7},  // 456.7 us: the 0.7 stays
-      {midnight - 1, midnight + 10000 + 9},
-      {midnight, At(2019, 3, 9) + 10000},
-      {At(2019, 12, 31, 23), At(2020, 1, 1) + 10000},
-  };
-  for (const auto& [now, due] : kCases) EXPECT_EQ(due, NextRollTime(now));
-}
-
 }  // namespace
 }  // namespace zun
