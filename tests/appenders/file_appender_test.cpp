@@ -294,7 +294,6 @@ TEST_F(FileTargetTest, LogMovedOrReplacedByOthersIsReopenedWithinTheSecond) {
       await(100, [] { return false; });
       change();
       gTicks += 1001;
-      Get(u"moved.child" + WString(1, u'a' + (&change - kChanges)));  // the tree grows beside the check
       std::error_code error;
       EXPECT_TRUE(await(20000, [&] { return std::filesystem::file_size(path, error) > 0 && !error; }));
     }

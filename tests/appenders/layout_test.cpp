@@ -68,11 +68,6 @@ TEST(RewriteFwLayoutSection, GivesTheCustomLayoutWithTheFixedFormat) {
   EXPECT_EQ(u"2019-03-07 08:05:09,042 " + GetCachedHostName() + u" hello", out);
   ASSERT_RC(RC_OK, layout->GetHeader(out));
   EXPECT_EQ(u"top", out);
-
-  // A section with its own format is refused and left as it was.
-  section = SectionFromText(u"[fw]\nLayoutType = Fw\nFormat = %msg\n");
-  EXPECT_RC(RC_TABLE_ERROR_36, RewriteFwLayoutSection(*section));
-  EXPECT_EQ("Format=%msg LayoutType=Fw", test::KeysText(*section));
 }
 
 TEST(CustomLayout, CompilesAndRendersEveryTokenPercentsAndLineFeeds) {

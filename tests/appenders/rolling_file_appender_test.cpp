@@ -30,10 +30,8 @@ TEST_F(RollingFileAppenderTest, TheLineThatPassesTheLimitEndsTheLogWithItsFooter
   auto appender = Make(u"Size = 63\n", layout.get());
   const std::string x57(57, 'x');
   AppendInfo(*appender, ToUtf16("1" + x57));  // 60 bytes with CR LF
-  EXPECT_FALSE(fs::exists(PathOf("common.log.1")));
   AppendInfo(*appender, ToUtf16("2" + x57));
-  EXPECT_FALSE(appender->IsOpened());
-  EXPECT_FALSE(fs::exists(PathOf("common.log")));
+  EXPECT_FALSE(fs::exists(PathOf("common.log"))) << "rolled at once";
   AppendInfo(*appender, u"3");
   EXPECT_EQ("\xEF\xBB\xBFh\r\n1" + x57 + "\r\n2" + x57 + "\r\nf\r\n",
             test::ReadFileBytes(PathOf("common.log.1")));
@@ -79,7 +77,6 @@ TEST_F(RollingFileAppenderTest, ALowerCountRemovesTheSurplusBackupsOfTheNameInEf
   for (int n = 1; n <= 11; ++n) test::WriteFileBytes(PathOf("common.log." + std::to_string(n)), "b");
   // The first configuration has no file name yet to remove backups of.
   auto appender = Make(u"FilesCount = 10\n");
-  EXPECT_EQ(11u, Names().size());
   ASSERT_RC(RC_OK,
             appender->LoadConfig(*test::SectionFromText(u"[r]\nFilesCount = 2\nFileName = other.log\n")));
   EXPECT_EQ((std::set<std::string>{"common.log.1", "common.log.2", "common.log.11"}), Names());

@@ -5,8 +5,6 @@
 namespace zun {
 namespace {
 
-using test::At;
-
 TEST(RollingNames, BackupDatedAndTemporaryNamesKeepTheFolderAndTheDateGoesBeforeTheExtension) {
   EXPECT_EQ(u"/var/log/common.log.10", BackupName(u"/var/log/common.log", 10));
   const struct {
@@ -18,7 +16,7 @@ TEST(RollingNames, BackupDatedAndTemporaryNamesKeepTheFolderAndTheDateGoesBefore
       {u"/x/app.tar.gz", u"/x/app.tar.2019-03-07.gz", u"app.tar.*-*-*.gz"},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(c.dated, DatedName(c.path, At(2019, 3, 7, 23, 59, 59, 999)));
+    EXPECT_EQ(c.dated, DatedName(c.path, test::At(2019, 3, 7, 23, 59, 59, 999)));
     EXPECT_EQ(c.pattern, DatedPattern(FileNamePart(c.path)));
     EXPECT_TRUE(IsDatedName(FileNamePart(c.path), FileNamePart(c.dated))) << ToUtf8(c.dated);
   }
