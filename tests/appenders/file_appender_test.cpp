@@ -87,8 +87,8 @@ TEST_F(FileAppenderTest, FailedOpenOrCloseFailsThatCallAndTheNextRecordOpensAgai
   EXPECT_EQ("\xEF\xBB\xBFh\r\nwritten\r\nh\r\nreopened\r\n", ReadFileBytes(PathOf("blocked.log")));
 }
 
-// Escaping keeps a message with line breaks on its own line; the keys are
-// case-sensitive, so "True" leaves them as they are.
+// Escaping keeps a message with line breaks on its own line; the value is
+// read case-sensitively, so "True" leaves the breaks as they are.
 TEST_F(FileAppenderTest, ImmediateWriteShowsEachLineAtOnceEscapingKeepsItOneLineAndClearEmptiesTheFile) {
   auto appender = MakeAppender(u"FileName = c.log\nImmediateWrite = 1\nEscapeLineBreaks = true\n");
   ASSERT_RC(RC_OK, appender->Clear());  // closed: nothing to do
