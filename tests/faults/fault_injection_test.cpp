@@ -48,7 +48,7 @@ bool Hit(const char* name, bool isWrite = false) {
 const FileCalls& Real() { return RealFileCalls(); }
 
 // At its turn a call fails, returning `failed` with errno set; a close
-// releases all the same, as Linux does, and a short write takes half.
+// releases all the same, as Linux does.
 #define ZUN_FAULTY(name, failed) [](auto... a) { return Hit(#name) ? (failed) : Real().name(a...); }
 #define ZUN_FAULTY_CLOSE(name)   ZUN_FAULTY(name, (Real().name(a...), errno = gError, -1))
 #define ZUN_FAULTY_WRITE(name)                                            \
