@@ -32,7 +32,6 @@ struct InputReader {
   std::size_t size;
   std::size_t at = 0;
 
-  bool Empty() const { return at == size; }
   std::size_t Left() const { return size - at; }
   std::uint8_t Byte() { return at < size ? data[at++] : 0; }
   std::uint64_t Number(int bytes) {

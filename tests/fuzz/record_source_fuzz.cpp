@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   InputReader in{data, size};
   const bool reverse = in.Byte() & 1;
   std::vector<Item> items;
-  while (!in.Empty() && items.size() < kMaxRecords) items.push_back(ReadItem(in));
+  while (in.Left() > 0 && items.size() < kMaxRecords) items.push_back(ReadItem(in));
 
   Source source{.items = items};
   ZunLogger* logger = target.logger->Interface();

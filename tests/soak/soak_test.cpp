@@ -43,16 +43,12 @@ TEST_F(SoakTest, EveryLineOfManyProcessesSurvivesRollsAndReloads) {
   const char* setting = std::getenv("ZUNLOGX_SOAK_SECONDS");
   const unsigned seconds = setting != nullptr ? static_cast<unsigned>(std::atoi(setting)) : 600;
   WriteConfiguration(false);
-  // The hosts run on a fast clock, with folders of their own.
+  // The hosts run on a fast clock.
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
-  timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
   environment.push_back("ZUNLOGX_TEST_CLOCK=" + std::to_string(At(2031, 1, 1, 23, 59, 58)) + " " +
-                        std::to_string(now.tv_sec * 1000000000ull + now.tv_nsec) + " " +
+                        std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + " " +
                         std::to_string(kClockSpeed));
-  environment.push_back("XDG_STATE_HOME=" + PathOf("state").string());
-  environment.push_back("ALLUSERSPROFILE=" + PathOf("shared").string());
   // Each host starts at once (its start descriptor is at its end) and prints
   // what it logged; one more thread rewrites the configuration meanwhile.
   const int started = open("/dev/null", O_RDONLY);
@@ -66,15 +62,11 @@ TEST_F(SoakTest, EveryLineOfManyProcessesSurvivesRollsAndReloads) {
     }
     if (p == kProcesses) return;
     outputs[p] = RunInChild(environment, [&] {
-      std::vector<std::string> args = {HostProgram("soak_host"), PathOf("soak.cfg").string(),
-                                       std::to_string(p),        std::to_string(kThreads),
-                                       std::to_string(seconds),  "100"};
-      if (p % 2 == 1) args.emplace_back("async");
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
+      const std::string host = HostProgram("soak_host"), config = PathOf("soak.cfg").string();
       dup2(started, 100);
-      execv(argv[0], argv.data());
+      execl(host.c_str(), host.c_str(), config.c_str(), std::to_string(p).c_str(),
+            std::to_string(kThreads).c_str(), std::to_string(seconds).c_str(), "100",
+            p % 2 == 1 ? "async" : nullptr, nullptr);
       return std::string("exec failed");
     });
   });
@@ -97,6 +89,7 @@ TEST_F(SoakTest, EveryLineOfManyProcessesSurvivesRollsAndReloads) {
   }
   ASSERT_EQ(kProcesses * kThreads, writers.size());
   EXPECT_EQ(0u, failures) << "log calls failed";
+  EXPECT_GT(reloads, 0u) << "no host saw the configuration change";
 
   for (const char* log : {"sized", "dated"}) {
     SCOPED_TRACE(log);
@@ -108,14 +101,10 @@ TEST_F(SoakTest, EveryLineOfManyProcessesSurvivesRollsAndReloads) {
     EXPECT_GE(files, 2u) << "rolled";
     // A key record line, written at each file's start, is no record.
     std::vector<std::string> lines = ReadRolledLines(PathOf(log), "soak");
-    const auto isKeyRecord = [](const std::string& line) { return line.starts_with("[ZUN.LOG.SM] "); };
-    const std::size_t keyRecords = std::erase_if(lines, isKeyRecord);
+    std::erase_if(lines, [](const std::string& line) { return line.starts_with("[ZUN.LOG.SM] "); });
     ExpectEveryLineOnce(lines, writers);
-    std::printf(
-        "%s log: %u processes x %u threads, %u s: %zu calls (%zu failed), %zu lines found, %zu files, "
-        "%zu key records, %u configuration rewrites, %zu reloads seen\n",
-        log, kProcesses, kThreads, seconds, calls, failures, lines.size(), files, keyRecords, rewrites,
-        reloads);
+    std::printf("%s log, %u s: %zu calls, %zu lines found in %zu files, %u configuration rewrites\n", log,
+                seconds, calls, lines.size(), files, rewrites);
   }
 }
 

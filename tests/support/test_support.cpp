@@ -51,8 +51,6 @@ void TempDirTest::TearDown() {
   if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }
 
-WString TempDirTest::WidePath(const std::string& name) const { return ToUtf16(PathOf(name).string()); }
-
 std::string ReadFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -73,8 +71,6 @@ std::string DescribeCode(ResultCode rc) {
 std::string Outcome(ResultCode rc, WStringView text) {
   return (Failed(rc) ? DescribeCode(rc) : ToUtf8(text)) + "\n";
 }
-
-std::string HostProgram(const std::string& name) { return std::string(ZUNLOGX_HOST_DIR) + "/" + name; }
 
 std::string RunInChild(const std::vector<std::string>& environment, const std::function<std::string()>& body,
                        int timeoutMs) {

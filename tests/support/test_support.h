@@ -21,11 +21,7 @@ namespace zun::test {
 #if defined(__SANITIZE_THREAD__)
 inline constexpr bool kThreadSanitizer = true;
 #elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-inline constexpr bool kThreadSanitizer = true;
-#else
-inline constexpr bool kThreadSanitizer = false;
-#endif
+inline constexpr bool kThreadSanitizer = __has_feature(thread_sanitizer);
 #else
 inline constexpr bool kThreadSanitizer = false;
 #endif
@@ -39,7 +35,7 @@ class TempDirTest : public ::testing::Test {
   const std::filesystem::path& Dir() const { return dir_; }
   std::filesystem::path PathOf(const std::string& name) const { return dir_ / name; }
   // The path as UTF-16, the form the library takes.
-  WString WidePath(const std::string& name) const;
+  WString WidePath(const std::string& name) const { return ToUtf16(PathOf(name).string()); }
 
  private:
   std::filesystem::path dir_;
@@ -63,7 +59,7 @@ struct FileCallsOverride {
 };
 
 // Path of a host program built from tests/hosts.
-std::string HostProgram(const std::string& name);
+inline std::string HostProgram(const std::string& name) { return ZUNLOGX_HOST_DIR "/" + name; }
 
 // Runs `body` in a forked child whose environment is exactly `environment`
 // ("NAME=value" entries), so process-wide state starts fresh there. Returns
