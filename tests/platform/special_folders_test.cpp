@@ -66,10 +66,6 @@ TEST(SpecialFolders, SourcesInOrderSkippingRelativeOrEmptyValuesAndPathsOver258U
   for (const auto& c : cases) {
     EXPECT_EQ(c.expected, test::RunInChild(c.environment, c.lookup)) << c.expected;
   }
-  WString folder = u"unchanged";
-  EXPECT_RC(RC_INVALID_PARAMETER, GetSpecialFolder(22, &folder));
-  EXPECT_RC(RC_NOT_SUPPORTED, GetSpecialFolder(5, &folder));
-  EXPECT_EQ(u"unchanged", folder);
 }
 
 // The first requests come from several threads at once; after them the
