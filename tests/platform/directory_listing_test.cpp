@@ -19,13 +19,11 @@ using test::WriteFileBytes;
 TEST(Wildcard, MatchesWithoutRegardToCase) {
   // Pattern, name, whether it matches.
   const std::tuple<const char16_t*, const char16_t*, bool> cases[] = {
-      {u"*.log", u"a.log.1", false},
       {u"common.*-*-*.log", u"Common.2024-01-05.LOG", true},
       {u"common.*-*-*.log", u"common.2024-01.log", false},
       {u"?.log", u"a.log", true},
       {u"?.log", u".log", false},
       {u"*?", u"", false},
-      {u"", u"anything", true},
       {u"\u00c4RGER*", u"\u00e4rger.txt", true},
       {u"*a*a*a*a*a*b", u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false}};
   for (const auto& [pattern, name, matches] : cases) {
