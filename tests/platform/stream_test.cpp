@@ -27,7 +27,7 @@ std::string Bytes(const void* data, std::size_t count) {
   return std::string(static_cast<const char*>(data), count);
 }
 
-TEST_F(FileStreamTest, OpenKindsCreateTruncateKeepOrAppend) {
+TEST_F(FileStreamTest, OpenKindsCreateTruncateOrAppend) {
   FileStream stream;
   fs::create_directory(PathOf("sub"));
   // Backslashes separate folders.
