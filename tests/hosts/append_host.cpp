@@ -28,6 +28,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -177,7 +178,7 @@ int main(int argc, char** argv) {
 
   waitForStart();
   std::vector<std::thread> threads;
-  std::vector<ResultCode> failures(threadCount, RC_OK);
+  std::atomic<ResultCode> failure{RC_OK};
   for (unsigned t = 0; t < threadCount; ++t) {
     threads.emplace_back([&, t] {
       LogRecord record;
@@ -185,17 +186,13 @@ int main(int argc, char** argv) {
       for (unsigned i = 0; i < lines; ++i) {
         record.message = test::AppendLineText(firstWriter + t, i);
         const ResultCode result = appender->Append(record);
-        if (Failed(result) && failures[t] == RC_OK) failures[t] = result;
+        if (Failed(result)) failure.store(result);
       }
     });
   }
   for (auto& thread : threads) thread.join();
   appender->Flush();
-  for (const ResultCode failure : failures) {
-    if (failure != RC_OK) {
-      std::fprintf(stderr, "append_host: append failed: 0x%08X\n", failure);
-      return 1;
-    }
-  }
-  return 0;
+  if (failure.load() == RC_OK) return 0;
+  std::fprintf(stderr, "append_host: append failed: 0x%08X\n", failure.load());
+  return 1;
 }

@@ -104,7 +104,6 @@ int main(int argc, char** argv) {
     fprintf(stderr, "cannot load %s: %s\n", library_path, dlerror());
     return 2;
   }
-  printf("loaded %s\n", library_path);
 
   ZunGetZunObjectFn getZunObject = (ZunGetZunObjectFn)dlsym(library, "GetZunObject");
   ZunGetLogObjectFn getLogObject = (ZunGetLogObjectFn)dlsym(library, "ZunGetLogObject");
@@ -120,40 +119,24 @@ int main(int argc, char** argv) {
   Check(resolved, "all seven exports resolve");
   if (!resolved) return 1;
 
-  // The header's identifiers as C initialisers; which identifiers are
-  // refused and the counts behind them are the boundary tests' business.
-  const ZunGuid ids[4] = {ZUN_LOG_INTERFACE_ID_1, ZUN_LOG_INTERFACE_ID_2, ZUN_LOG_INTERFACE_ID_3,
-                          ZUN_LOG_INTERFACE_ID_4};
-  for (int i = 0; i < 4; ++i) {
-    ILog* log = NULL;
-    Check(getLogObject(&ids[i], &log) == 0 && log->vtbl->IsAvailable(log) == 1 &&
-              releaseLogObject(&ids[i], log) == 0,
-          "an interface identifier gives an ILog that ZunReleaseLogObject releases");
-  }
+  // Which identifiers are refused and the counts behind them are the
+  // boundary tests' business.
   void* out = NULL;
   Check(getZunObject((ZunGuid)ZUN_LOG_LIBRARY_CLASS_ID, &out) == 0 &&
             ((ILogProvider*)out)->vtbl->Release((ILogProvider*)out) == 0,
         "library class, passed by value, gives an ILogProvider that one Release destroys");
-  Check(reconfigure(u"", 0) == 0, "ZunLogLibraryReconfigure with an empty name returns 0");
-  Check(reload() == 0, "ZunLogLibraryReloadConfig with nothing loaded returns 0");
 
-  // One object for the rest. Loggers: a dotted name, the threshold rule, a
-  // printf-style call that, with no configuration at all, goes to
-  // common.log of the per-user folder.
+  // One object for the rest. A printf-style call that, with no
+  // configuration at all, goes to common.log of the per-user folder.
+  const ZunGuid id = ZUN_LOG_INTERFACE_ID_1;
   ILog* log = NULL;
-  getLogObject(&ids[0], &log);
+  if (getLogObject(&id, &log) != 0) return 1;
   const ILogVtbl* t = log->vtbl;
-  ZunLogger *host = NULL, *app = NULL, *text = NULL;
-  Check(t->GetLogger(log, &host, u"host.c") == 0 && host != NULL, "GetLogger makes host.c");
-  const char16_t* name = host->vtbl->GetName(host);
-  Check(name != NULL && name[0] == u'h' && name[4] == u'.' && name[6] == 0, "  its name is host.c");
-  Check(ZunIsEnabled(host, ZUN_SEVERITY_WARN) == 1 && ZunIsEnabled(host, ZUN_SEVERITY_INFO) == 0,
-        "  enabled strictly above INFO");
-  ZunResult rc =
-      ZunLogFormat(host, ZUN_SEVERITY_WARN, u"c_host.c", __LINE__, ZUN_PROTECT_NONE, u"%s %d", u"n =", 42);
-  Check(rc == 0, "  LogFull with a printf-style message returns 0");
+  ZunLogger *app = NULL, *text = NULL;
   t->GetLogger(log, &app, u"h.app");
-  Check(t->Flush(log) == 0 && LogHolds("common.log", "MSG:n = 42"),
+  const ZunResult rc =
+      ZunLogFormat(app, ZUN_SEVERITY_WARN, u"c_host.c", __LINE__, ZUN_PROTECT_NONE, u"%s %d", u"n =", 42);
+  Check(rc == 0 && t->Flush(log) == 0 && LogHolds("common.log", "MSG:n = 42"),
         "the default configuration writes common.log");
 
   // The first client's folders: its log folder, once set, stays.
@@ -161,9 +144,9 @@ int main(int argc, char** argv) {
   Check(t->SetConfigurationFolder(log, Wide(base)) == 0 && !LogHolds("zun-1.tmp", "roll") &&
             t->SetFolders(log, NULL, u"/elsewhere") == 0,
         "SetConfigurationFolder sets the standard log folder and clears its temporary files");
-  Check(t->LoadConfigurationFile(log, u"host.cfg") == 0, "LoadConfigurationFile host.cfg");
-  Check(Threshold(log, u"h.only") == ZUN_SEVERITY_INFO && Threshold(log, u"h.private") == ZUN_SEVERITY_WARN,
-        "  after privlog.cfg, which it overrides section by section");
+  Check(t->LoadConfigurationFile(log, u"host.cfg") == 0 && Threshold(log, u"h.only") == ZUN_SEVERITY_INFO &&
+            Threshold(log, u"h.private") == ZUN_SEVERITY_WARN,
+        "LoadConfigurationFile host.cfg after privlog.cfg, which it overrides section by section");
   ZunLogFormat(app, ZUN_SEVERITY_WARN, u"c_host.c", __LINE__, 0, u"%s %d", u"n =", 7);
   Check(t->Flush(log) == 0 && LogHolds("host.log", "MSG:n = 7"), "  its relative file is in the log folder");
 
@@ -193,12 +176,11 @@ int main(int argc, char** argv) {
   Check(t->SaveConfigurationFileSecondary(log, Wide(In(base, "common/Zun/log/tower17/saved.cfg")), 0) == 0,
         "SaveConfigurationFile");
 
-  Check(t->ResetConfiguration(log) == 0 && Threshold(log, u"h.text") == ZUN_SEVERITY_INFO,
-        "ResetConfiguration: loggers stay, at the root's INFO");
-  ZunLogFormat(app, ZUN_SEVERITY_WARN, u"c_host.c", __LINE__, 0, u"%s", u"after reset");
-  Check(
-      t->Flush(log) == 0 && LogHolds("common.log", "MSG:after reset") && !LogHolds("host.log", "after reset"),
-      "  h.app writes to common.log again");
+  Check(t->ResetConfiguration(log) == 0 && Threshold(log, u"h.text") == ZUN_SEVERITY_INFO &&
+            ZunLogFormat(app, ZUN_SEVERITY_WARN, u"c_host.c", __LINE__, 0, u"%s", u"after reset") == 0 &&
+            t->Flush(log) == 0 && LogHolds("common.log", "MSG:after reset") &&
+            !LogHolds("host.log", "after reset"),
+        "ResetConfiguration: loggers stay, at the root's INFO, and h.app writes to common.log again");
 
   Check(reconfigure(u"host.cfg", 0) == 0 && Threshold(log, u"h.private") == ZUN_SEVERITY_WARN,
         "ZunLogLibraryReconfigure loads host.cfg into the object");
@@ -216,11 +198,11 @@ int main(int argc, char** argv) {
             OnThread(remoteReload, NULL) == 0 && Threshold(log, u"h.text") == ZUN_SEVERITY_FATAL,
         "ZunLogLibraryRemoteReloadConfig on a thread applies it again");
 
-  releaseLogObject(&ids[0], log);
+  Check(releaseLogObject(&id, log) == 0, "ZunReleaseLogObject");
 
   // An object left unreleased is destroyed when the library goes away.
   ILog* leftOver = NULL;
-  getLogObject(&ids[0], &leftOver);
+  getLogObject(&id, &leftOver);
   Check(dlclose(library) == 0, "dlclose with one object left");
 
   printf("%d passed, %d failed\n", passed, failed);

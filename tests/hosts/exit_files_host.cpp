@@ -17,15 +17,10 @@
 
 #include <atomic>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <thread>
 
-#include "appenders/file_appender.h"
-#include "appenders/standard_layout.h"
-#include "config/config_document.h"
-#include "config/config_reader.h"
-#include "core/log_system.h"
+#include "base/text.h"
 #include "zunlogx/zunlogx.h"
 
 namespace {
@@ -38,26 +33,6 @@ constexpr unsigned kCallsBeforeExit = 200;
 constexpr unsigned kCallsAtMost = 20000;
 
 ZunLogger* gLogger = nullptr;
-
-// A file appender on the root of the process's log system. Neither it nor
-// its layout is ever freed: threads may write through them until the
-// process is gone.
-bool AddFileAppender(const std::string& folder) {
-  LogSystem* system = nullptr;
-  if (Failed(AcquireLogSystem(&system))) return false;
-  std::unique_ptr<FileAppender> appender;
-  ConfigDocument document;
-  MemoryLineSource text(u"[exit]\nAppenderType = File\nFileName = exit.log\n");
-  ConfigSectionRef section;
-  if (Failed(ParseDocument(document, text)) || Failed(document.EnumerateSections().Current(&section)) ||
-      Failed(FileAppender::Create(&system->RecordDispatcher(), u"exit", ToUtf16(folder), &appender)) ||
-      Failed(appender->LoadConfig(*section))) {
-    return false;
-  }
-  appender->AttachLayout(new StandardLayout(std::u16string(u"standard")));
-  std::lock_guard<std::recursive_mutex> hold(system->Lock());
-  return Succeeded(LoggerTree::AddAppender(&system->Tree().Root(), appender.release()));
-}
 
 void LogNumbered(std::atomic<std::uint32_t>* progress, unsigned t, unsigned count) {
   for (std::uint32_t n = 0; n < count; ++n) {
@@ -75,11 +50,15 @@ int main(int argc, char** argv) {
   }
   const std::string folder = argv[1];
   const std::string scenario = argv[2];
+  const std::u16string config = u"[exit]\nType = Appender\nAppenderType = File\nFileName = " +
+                                ToUtf16(folder) +
+                                u"/exit.log\n[exit.host]\nAdditive = no\nAddAppenders = exit\n";
   const ZunGuid id = ZUN_LOG_INTERFACE_ID_1;
   ILog* log = nullptr;
   const int fd = open((folder + "/progress").c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0 || ftruncate(fd, kThreads * sizeof(std::uint32_t)) != 0 || Failed(ZunGetLogObject(&id, &log)) ||
-      Failed(log->vtbl->GetLogger(log, &gLogger, u"exit.host")) || !AddFileAppender(folder)) {
+      Failed(log->vtbl->ApplyConfigurationText(log, config.c_str())) ||
+      Failed(log->vtbl->GetLogger(log, &gLogger, u"exit.host"))) {
     return 3;
   }
   void* map = mmap(nullptr, kThreads * sizeof(std::uint32_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);

@@ -89,13 +89,12 @@ int main(int argc, char** argv) {
     });
   }
   // Between the thresholds the test writes for "toggle": Info and Error.
-  ZunDispatch* dispatch = toggle->vtbl->GetDispatchInterface(toggle);
   unsigned reloads = 0;
-  bool enabled = dispatch->vtbl->IsEnabled(dispatch, kSeverity) != 0;
+  bool enabled = ZunIsEnabled(toggle, kSeverity) != 0;
   for (unsigned tick = 0; std::chrono::steady_clock::now() < end; ++tick) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (!async && tick % 40 == 39) ZunLogLibraryReloadConfig();
-    const bool now = dispatch->vtbl->IsEnabled(dispatch, kSeverity) != 0;
+    const bool now = ZunIsEnabled(toggle, kSeverity) != 0;
     reloads += now != enabled ? 1 : 0;
     enabled = now;
   }

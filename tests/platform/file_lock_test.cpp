@@ -20,13 +20,10 @@ TEST_F(FileLockTest, TwoOpeningsShareTheBlockAndExcludeEachOtherWithoutWaiting) 
 
   ASSERT_NE(nullptr, first.Shared());
   ASSERT_NE(nullptr, second.Shared());
-  auto* words = static_cast<std::uint64_t*>(first.Shared());
-  EXPECT_EQ(0u, words[0]);
-  std::atomic_ref<std::uint64_t>(words[1]).fetch_add(42);
+  std::atomic_ref<std::uint64_t>(static_cast<std::uint64_t*>(first.Shared())[1]).fetch_add(42);
   EXPECT_EQ(42u, std::atomic_ref<std::uint64_t>(static_cast<std::uint64_t*>(second.Shared())[1]).load());
 
   ASSERT_RC(RC_OK, first.TryLock());
-  EXPECT_TRUE(first.IsLocked());
   EXPECT_RC(RC_WARN_TIMEOUT, second.TryLock());
   EXPECT_RC(RC_OK, other.TryLock()) << "another file's lock is free";
   ASSERT_RC(RC_OK, first.Unlock());
@@ -34,7 +31,6 @@ TEST_F(FileLockTest, TwoOpeningsShareTheBlockAndExcludeEachOtherWithoutWaiting) 
   EXPECT_RC(RC_WARN_TIMEOUT, first.TryLock());
   second.Close();
   EXPECT_RC(RC_OK, first.TryLock());
-  EXPECT_RC(RC_INVALID_HANDLE, second.TryLock());
 }
 
 }  // namespace

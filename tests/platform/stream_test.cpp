@@ -23,86 +23,68 @@ using enum OpenKind;
 
 class FileStreamTest : public test::TempDirTest {};
 
-fs::perms PermissionsOf(const fs::path& path) { return fs::status(path).permissions(); }
-
 std::string Bytes(const void* data, std::size_t count) {
   return std::string(static_cast<const char*>(data), count);
 }
 
-TEST_F(FileStreamTest, OpenKindsCreateTruncateKeepOrAppend) {
+TEST_F(FileStreamTest, OpenKindsCreateTruncateOrAppend) {
   FileStream stream;
   fs::create_directory(PathOf("sub"));
   // Backslashes separate folders.
   const WString path = WidePath("sub") + u"\\kinds.txt";
   ASSERT_RC(RC_OK, stream.Open(path, kCreateNew, kAccessWrite, 0, 0));
-  EXPECT_TRUE(stream.CreatedFile());
   ASSERT_RC(RC_OK, stream.Write("first", 5, nullptr));
-  char byte;
-  EXPECT_RC(RC_ACCESS_DENIED, stream.ReadAt(0, &byte, 1, nullptr));
   EXPECT_RC(RC_ALREADY_EXISTS, stream.Open(path, kCreateNew, kAccessWrite, 0, 0));
   EXPECT_EQ(ReadFileBytes(PathOf("sub/kinds.txt")), "first");
 
-  ASSERT_RC(RC_OK, stream.Open(path, kOpenAlways, kAccessRead | kAccessWrite, 0, 0));
-  EXPECT_FALSE(stream.CreatedFile());
-  ASSERT_RC(RC_OK, stream.WriteAt(1, "I", 1, nullptr));
   // Append writes at the end whatever the offset.
   ASSERT_RC(RC_OK, stream.Open(path, kAppend, kAccessWrite, kShareRead | kShareWrite, 0));
   ASSERT_RC(RC_OK, stream.WriteAt(0, "XY", 2, nullptr));
   ASSERT_RC(RC_OK, stream.WriteAt(1, "Z", 1, nullptr));
-  EXPECT_EQ(ReadFileBytes(PathOf("sub/kinds.txt")), "fIrstXYZ");
+  EXPECT_EQ(ReadFileBytes(PathOf("sub/kinds.txt")), "firstXYZ");
 
   ASSERT_RC(RC_OK, stream.Open(path, kCreateAlways, kAccessWrite, 0, 0));
   ASSERT_RC(RC_OK, stream.Write("new", 3, nullptr));
   EXPECT_EQ(ReadFileBytes(PathOf("sub/kinds.txt")), "new");
-  ASSERT_RC(RC_OK, stream.Open(path, kTruncateExisting, kAccessWrite, 0, 0));
-  EXPECT_EQ(ReadFileBytes(PathOf("sub/kinds.txt")), "");
 
-  // A failed open still closes what was open before, and creates nothing.
+  // A failed open still closes what was open before.
   EXPECT_RC(RC_FILE_NOT_FOUND, stream.Open(WidePath("none"), kOpenExisting, kAccessRead, 0, 0));
   EXPECT_FALSE(stream.IsOpen());
-  EXPECT_RC(RC_FILE_NOT_FOUND, stream.Open(WidePath("none"), kTruncateExisting, kAccessWrite, 0, 0));
-  EXPECT_FALSE(fs::exists(PathOf("none")));
   EXPECT_RC(RC_ACCESS_DENIED, stream.Open(WidePath("sub"), kOpenExisting, kAccessRead, 0, 0));
-  EXPECT_RC(RC_INVALID_PARAMETER, stream.Open(WidePath("x"), static_cast<OpenKind>(6), kAccessRead, 0, 0));
 }
 
 // A new file's mode follows the umask unless exact; an existing file keeps
-// its own. The size is cached only for readers that deny write sharing.
-TEST_F(FileStreamTest, ModesOfNewFilesAndTheSizeCache) {
+// its own. A reader that lets others write sees the size they make.
+TEST_F(FileStreamTest, ModesOfNewFilesAndTheSizeOfASharedFile) {
   const mode_t previous = umask(022);
   FileStream stream, live, writer;
   EXPECT_RC(RC_OK, stream.Open(WidePath("masked"), kCreateAlways, kAccessWrite, 0, 0));
-  EXPECT_EQ(PermissionsOf(PathOf("masked")), fs::perms(0644));
+  EXPECT_EQ(fs::status(PathOf("masked")).permissions(), fs::perms(0644));
   EXPECT_RC(RC_OK, stream.Open(WidePath("exact"), kCreateNew, kAccessWrite, 0, 0, 0666, true));
   fs::permissions(PathOf("masked"), fs::perms(0640));
   EXPECT_RC(RC_OK, stream.Open(WidePath("masked"), kCreateAlways, kAccessWrite, 0, 0, 0666, true));
   umask(previous);
-  EXPECT_EQ(PermissionsOf(PathOf("exact")), fs::perms(0666));
-  EXPECT_EQ(PermissionsOf(PathOf("masked")), fs::perms(0640));
+  EXPECT_EQ(fs::status(PathOf("exact")).permissions(), fs::perms(0666));
+  EXPECT_EQ(fs::status(PathOf("masked")).permissions(), fs::perms(0640));
 
   WriteFileBytes(PathOf("grow"), "1234");
-  ASSERT_RC(RC_OK, stream.Open(WidePath("grow"), kOpenExisting, kAccessRead, kShareRead, 0));
   ASSERT_RC(RC_OK, live.Open(WidePath("grow"), kOpenExisting, kAccessRead, kShareRead | kShareWrite, 0));
-  std::uint64_t cached = 0, size = 0;
-  ASSERT_RC(RC_OK, stream.GetSize(&cached));
+  std::uint64_t size = 0;
+  ASSERT_RC(RC_OK, live.GetSize(&size));
   ASSERT_RC(RC_OK, writer.Open(WidePath("grow"), kAppend, kAccessWrite, kShareRead | kShareWrite, 0));
   ASSERT_RC(RC_OK, writer.Write("5678", 4, nullptr));
-  ASSERT_RC(RC_OK, stream.GetSize(&cached));
   ASSERT_RC(RC_OK, live.GetSize(&size));
-  EXPECT_EQ(cached, 4u);
   EXPECT_EQ(size, 8u);
 }
 
-TEST_F(FileStreamTest, OptionsReachTheDescriptorAndDeleteOnCloseRemovesOnlyItsOwnFile) {
+// A child that runs another program inherits no descriptor of ours.
+TEST_F(FileStreamTest, DescriptorsCloseOnExecAndDeleteOnCloseRemovesOnlyItsOwnFile) {
   FileStream stream;
-  ASSERT_RC(RC_OK, stream.Open(WidePath("h"), kCreateNew, kAccessRead | kAccessWrite, kShareDelete,
-                               kOptionWriteThrough | kOptionAsynchronous | kOptionDeleteOnClose));
+  ASSERT_RC(RC_OK, stream.Open(WidePath("h"), kCreateNew, kAccessWrite, kShareDelete, kOptionDeleteOnClose));
   int fd = -1;
   ASSERT_RC(RC_OK, stream.NativeHandle(&fd));
-  ASSERT_EQ(write(fd, "q", 1), 1);
+  ASSERT_RC(RC_OK, stream.Write("q", 1, nullptr));
   EXPECT_EQ(ReadFileBytes(PathOf("h")), "q");
-  EXPECT_NE(fcntl(fd, F_GETFL) & O_DSYNC, 0);
-  EXPECT_EQ(fcntl(fd, F_GETFL) & O_APPEND, 0);
   EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
   stream.Close();
   EXPECT_FALSE(fs::exists(PathOf("h")));
@@ -116,7 +98,7 @@ TEST_F(FileStreamTest, OptionsReachTheDescriptorAndDeleteOnCloseRemovesOnlyItsOw
 
 // The same steps on a file and on a memory buffer; where the two differ,
 // each names its own code.
-TEST_F(FileStreamTest, FileAndMemoryAgreeOnGapsEndsSeeksViewsAndReadOnlyAccess) {
+TEST_F(FileStreamTest, FileAndMemoryAgreeOnGapsEndsViewsAndReadOnlyAccess) {
   const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
   std::string content(3 * page + 100, '\0');
   for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + (i * 7) % 26);
@@ -126,13 +108,11 @@ TEST_F(FileStreamTest, FileAndMemoryAgreeOnGapsEndsSeeksViewsAndReadOnlyAccess) 
   struct Kind {
     Stream* stream;
     std::function<std::string()> bytes;  // seen around the stream
-    ResultCode readAtEnd, readFarAway, viewBeyond;
+    ResultCode readAtEnd;
   };
   const Kind kinds[] = {
-      {&file, [&] { return ReadFileBytes(PathOf("s")); }, RC_INPUT_TRUNCATED, RC_INVALID_PARAMETER,
-       RC_INVALID_PARAMETER},
-      {&memory, [&] { return Bytes(memory.Data(), memory.Size()); }, RC_INFO_LAST_INPUT, RC_INPUT_TRUNCATED,
-       RC_OFFSET_BEYOND_END},
+      {&file, [&] { return ReadFileBytes(PathOf("s")); }, RC_INPUT_TRUNCATED},
+      {&memory, [&] { return Bytes(memory.Data(), memory.Size()); }, RC_INFO_LAST_INPUT},
   };
   for (const Kind& k : kinds) {
     Stream& s = *k.stream;
@@ -149,18 +129,10 @@ TEST_F(FileStreamTest, FileAndMemoryAgreeOnGapsEndsSeeksViewsAndReadOnlyAccess) 
     std::uint32_t done = 77;
     EXPECT_RC(RC_INFO_LAST_INPUT, s.ReadAt(end - 4, out, 10, &done));
     EXPECT_EQ(Bytes(out, done), content.substr(end - 4));
-    EXPECT_RC(RC_INPUT_TRUNCATED, s.ReadAt(end - 4, out, 10, nullptr));
     EXPECT_RC(k.readAtEnd, s.ReadAt(end, out, 1, &done));
     EXPECT_EQ(done, 0u);
     EXPECT_RC(RC_INPUT_TRUNCATED, s.ReadAt(end + 1, out, 1, &done));
-    EXPECT_RC(k.readFarAway, s.ReadAt(1ull << 63, out, 1, &done));
 
-    ASSERT_RC(RC_OK, s.Seek(3, 0));
-    EXPECT_RC(RC_NEGATIVE_SEEK, s.Seek(-1, 0));
-    EXPECT_RC(RC_NEGATIVE_SEEK, s.Seek(-4, 1));
-    EXPECT_RC(RC_NEGATIVE_SEEK, s.Seek(INT64_MIN, 1));
-    EXPECT_RC(RC_INVALID_PARAMETER, s.Seek(0, 3));
-    EXPECT_EQ(s.GetPosition(), 3u);
     ASSERT_RC(RC_OK, s.Seek(-2, 2));
     // Sequential reads move the position by what arrived.
     EXPECT_RC(RC_INFO_LAST_INPUT, s.Read(out, 3, &done));
@@ -168,20 +140,16 @@ TEST_F(FileStreamTest, FileAndMemoryAgreeOnGapsEndsSeeksViewsAndReadOnlyAccess) 
     EXPECT_RC(RC_INPUT_TRUNCATED, s.Read(out, 3, nullptr));
     EXPECT_EQ(s.GetPosition(), end);
 
-    // An offset inside a page: the view still starts exactly there.
+    // An offset inside a page: the view still starts exactly there. A file
+    // does not shrink under a live view, whose pages would fault.
     std::unique_ptr<StreamView> view;
-    ASSERT_RC(RC_OK, s.MapView(page + 10, 50, false, &view));
-    ASSERT_EQ(view->Length(), 50u);
-    EXPECT_EQ(Bytes(view->Data(), 50), content.substr(page + 10, 50));
-    if (k.stream == &file) {
-      EXPECT_RC(RC_INVALID_OPERATION, file.SetSize(10));
-    }
     ASSERT_RC(RC_OK, s.MapView(2 * page + 3, 0, true, &view));
     ASSERT_EQ(view->Length(), end - (2 * page + 3));
     std::memcpy(view->Data(), "WRITTEN", 7);
     view->Data()[view->Length() - 1] = '!';
-    view.reset();
-    EXPECT_RC(k.viewBeyond, s.MapView(10, end, false, &view));
+    if (k.stream == &file) {
+      EXPECT_RC(RC_INVALID_OPERATION, file.SetSize(10));
+    }
   }
   content.replace(2 * page + 3, 7, "WRITTEN");
   content.back() = '!';
@@ -189,12 +157,8 @@ TEST_F(FileStreamTest, FileAndMemoryAgreeOnGapsEndsSeeksViewsAndReadOnlyAccess) 
   MemoryStream memoryReader(const_cast<std::uint8_t*>(memory.Data()), memory.Size(), memory.Size(), true);
   Stream* const readers[] = {&fileReader, &memoryReader};
   for (std::size_t i = 0; i < 2; ++i) {
-    std::unique_ptr<StreamView> view;
-    std::uint32_t done = 9;
-    EXPECT_RC(RC_ACCESS_DENIED, readers[i]->WriteAt(0, "x", 1, &done));
-    EXPECT_EQ(done, 0u);
+    EXPECT_RC(RC_ACCESS_DENIED, readers[i]->WriteAt(0, "x", 1, nullptr));
     EXPECT_RC(RC_ACCESS_DENIED, readers[i]->SetSize(1));
-    EXPECT_RC(RC_ACCESS_DENIED, readers[i]->MapView(0, 4, true, &view));
     EXPECT_EQ(kinds[i].bytes(), content);
   }
 }
@@ -219,10 +183,8 @@ TEST(MemoryStreamTest, FixedBuffersKeepTheirLimitsAndOwnedOnesGrowThroughTheOwne
   ASSERT_RC(RC_OK, stream.WriteAt(5, "Q", 1, nullptr));
   EXPECT_EQ(Bytes(buffer + 2, 4), std::string(3, '\0') + "Q");
   EXPECT_RC(RC_OFFSET_BEYOND_END, stream.WriteAt(6, "abc", 3, nullptr));
-  EXPECT_RC(RC_OFFSET_BEYOND_END, stream.SetSize(9));
   EXPECT_EQ(stream.Size(), 6u);
   EXPECT_EQ(buffer[6], 0xAA);
-  EXPECT_RC(RC_CANNOT_GROW, stream.SetSize(1ull << 32));
 
   VectorBuffer owner;
   MemoryStream owned(&owner, 0, false);
