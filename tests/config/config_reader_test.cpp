@@ -15,10 +15,9 @@ namespace {
 
 using Lines = std::vector<std::pair<WString, ResultCode>>;
 
-Lines ReadBytes(const std::string& bytes, TextEncoding* used = nullptr, LineEnd* end = nullptr,
-                TextEncoding preset = TextEncoding::kNone) {
+Lines ReadBytes(const std::string& bytes, TextEncoding* used = nullptr, LineEnd* end = nullptr) {
   MemoryStream stream(const_cast<char*>(bytes.data()), bytes.size(), bytes.size(), true);
-  TextFileReader reader(stream, preset);
+  TextFileReader reader(stream);
   Lines lines;
   WString text;
   ResultCode rc;
@@ -64,13 +63,6 @@ TEST(ParseDocumentTest, RejectedLinesAreRecordedWithTheirNumberAndReadingGoesOn)
   ASSERT_EQ(2u, d.Sections().size());
   EXPECT_EQ(1u, d.Sections().at(u"a")->Keys().size());
   EXPECT_EQ(u"1", Key(d, u"c", u"k").Value());
-
-  // Parsing again starts from nothing.
-  MemoryLineSource next(u"[new]\n");
-  ASSERT_RC(RC_OK, ParseDocument(d, next));
-  EXPECT_RC(RC_ITEM_NOT_PRESENT, d.FindSection(u"a", nullptr));
-  EXPECT_TRUE(d.Errors().empty());
-  EXPECT_EQ(1u, d.LineCount());
 }
 
 TEST(ParseDocumentTest, TrimsNamesAndValuesAndCarriesCommentsToTheNextSectionOrKey) {
@@ -110,8 +102,6 @@ TEST(TextFileReaderTest, RecognisesEachMarkAndAllThreeLineEnds) {
   EXPECT_EQ(expected,
             ReadBytes(std::string("\xFE\xFF\0[\0s\0]\0\r\0a\0=\0\xE9\0\r\0\n\0b\0\n\0c", 26), &used, &end));
   EXPECT_EQ(std::pair(TextEncoding::kUtf16Be, LineEnd::kCr), std::pair(used, end));
-  // An odd byte at the end of UTF-16 text is not half a character.
-  EXPECT_EQ((Lines{{u"a", RC_INFO_LAST_INPUT}}), ReadBytes(std::string("\xFF\xFE\x61\0b", 5)));
 
   // Without a mark, text is UTF-8 only when all of it is: one Windows-1252
   // byte far down decides for the whole file.
@@ -121,9 +111,6 @@ TEST(TextFileReaderTest, RecognisesEachMarkAndAllThreeLineEnds) {
                    {WString(6000, u'x'), RC_OK},
                    {u"\u20ac \u2013 \u00fc", RC_INFO_LAST_INPUT}}),
             ReadBytes("\xC3\xBC\n" + std::string(6000, 'x') + "\n\x80 \x96 \xFC"));
-  // Overlong forms and surrogates are not UTF-8.
-  EXPECT_EQ(u"\u00c0\u00af", ReadBytes("\xC0\xAF").front().first);
-  EXPECT_EQ(u"\u00ed\u00a0\u20ac", ReadBytes("\xED\xA0\x80").front().first);
 }
 
 TEST(TextFileReaderTest, LinesLongerThanABlockAndLineEndsAcrossBlocksStayWhole) {
@@ -144,46 +131,25 @@ TEST(TextFileReaderTest, LinesLongerThanABlockAndLineEndsAcrossBlocksStayWhole) 
 TEST(ConfigDataFileTest, HandWrittenFilesParseAndSurviveAWriteAndReread) {
   const struct {
     const char* name;
-    ResultCode rc;
     std::string errors;
     WString section, value;
   } files[] = {
-      {"agent_service.cfg", RC_OK, "", u"agentFile", u"C:\\Program Files\\Agent\\logs\\agent.log"},
-      {"legacy_monitor.ini", RC_OK,
+      {"agent_service.cfg", "", u"agentFile", u"C:\\Program Files\\Agent\\logs\\agent.log"},
+      {"legacy_monitor.ini",
        "1:RC_TEXT_ERROR_18 5:RC_TEXT_ERROR_1A 8:RC_TEXT_ERROR_16 14:RC_TEXT_ERROR_19 15:RC_TEXT_ERROR_19 "
        "16:RC_TEXT_ERROR_19 ",
        u"monitorFile", u"D:\\\u00dcberwachung\\monitor.log"},
-      {"console_tools.cfg", RC_OK, "", u"toolLog", u"\u0416\u0443\u0440\u043d\u0430\u043b tools.log"},
-      {"missing.cfg", RC_FILE_NOT_FOUND, "", u"", u""},
+      {"console_tools.cfg", "", u"toolLog", u"\u0416\u0443\u0440\u043d\u0430\u043b tools.log"},
   };
   for (const auto& f : files) {
     ConfigDocument d;
-    const ResultCode rc =
-        LoadDocumentFile(d, ToUtf16(std::string(ZUNLOGX_TEST_DATA_DIR) + "/config/" + f.name));
-    EXPECT_RC(f.rc, rc) << f.name;
-    if (Failed(rc)) continue;
+    ASSERT_RC(RC_OK, LoadDocumentFile(d, ToUtf16(std::string(ZUNLOGX_TEST_DATA_DIR) + "/config/" + f.name)))
+        << f.name;
     EXPECT_EQ(f.errors, ErrorsOf(d)) << f.name;
     EXPECT_EQ(f.value, Key(d, f.section, u"FileName").Value()) << f.name;
     MemoryLineSink sink;
     ASSERT_RC(RC_OK, WriteDocument(d, sink));
     EXPECT_EQ(test::DescribeDocument(d), test::DescribeDocument(Parse(sink.Text()))) << f.name;
-  }
-}
-
-TEST(TextFileWriterTest, WhatTheWriterMakesTheReaderTakesBack) {
-  for (TextEncoding encoding : {TextEncoding::kUtf8, TextEncoding::kUtf16Le, TextEncoding::kUtf16Be,
-                                TextEncoding::kUtf32Le, TextEncoding::kAnsi}) {
-    MemoryStream stream;
-    TextFileWriter writer(stream, encoding, LineEnd::kCr);
-    ASSERT_RC(RC_OK, writer.WriteMark());
-    ASSERT_RC(RC_OK, writer.WriteLine(u"x \u0416 \U0001F600\nnext"));  // the line feed ends a line
-    ASSERT_RC(RC_OK, writer.Flush());
-    const std::string bytes(reinterpret_cast<const char*>(stream.Data()), stream.Size());
-    LineEnd end;
-    EXPECT_EQ(
-        (Lines{{u"x \u0416 \U0001F600", RC_OK}, {u"next", RC_OK}}),
-        ReadBytes(bytes, nullptr, &end, encoding == TextEncoding::kUtf32Le ? encoding : TextEncoding::kNone));
-    EXPECT_EQ(LineEnd::kCr, end);
   }
 }
 

@@ -15,10 +15,6 @@
 
 namespace zun::test {
 
-inline std::string Bytes(const void* data, std::size_t n) {
-  return std::string(static_cast<const char*>(data), n);
-}
-
 // Base64 decoded by libcrypto; nothing for a malformed text.
 inline std::optional<std::string> DecodeBase64(std::u16string_view text) {
   const std::string ascii = ToUtf8(text);

@@ -8,10 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <semaphore>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "protect/session_key.h"
@@ -114,7 +111,7 @@ class ProtectedTextTest : public ::testing::Test {
 };
 
 TEST_F(ProtectedTextTest, LoneSurrogatesFailInEveryProtectingModeWhileModeZeroKeepsThemByteForByte) {
-  for (ProtectionMode mode : {0u, 1u, 2u, 3u, 4u, 7u}) {
+  for (ProtectionMode mode : {0u, 1u, 3u, 4u}) {
     for (const WString& text :
          {WString(u"ok\xD800"), WString(u"\xDC00ok"), WString(u"\xD83D\x41\0z", 4), WString()}) {
       LogRecord record;
@@ -176,45 +173,6 @@ TEST(SessionKey, ForkedChildrenDrawTheirOwnKeysAndNeverFallBackToAWeakerSource) 
   EXPECT_EQ(
       test::DescribeCode(RC_OK) + test::DescribeCode(RC_NOT_SUPPORTED) + test::DescribeCode(RC_NOT_SUPPORTED),
       denied);
-}
-
-// libcrypto's public-key encryption with a hold: the first whole 245-byte
-// block, the long text's, waits inside libcrypto until the short text is
-// done (or, when it cannot finish meanwhile, for ten seconds).
-std::atomic<bool> gHeld{false};
-std::binary_semaphore gLongInside{0}, gShortDone{0};
-int (*gEncrypt)(int, const unsigned char*, unsigned char*, RSA*, int) = nullptr;
-
-int EncryptHoldingTheLongText(int length, const unsigned char* from, unsigned char* to, RSA* rsa,
-                              int padding) {
-  if (length == 245 && !gHeld.exchange(true)) {
-    gLongInside.release();
-    gShortDone.try_acquire_for(std::chrono::seconds(10));
-  }
-  return gEncrypt(length, from, to, rsa, padding);
-}
-
-TEST(PublicKeyForm, AShortTextCompletesWhileALongOneIsEncrypted) {
-  RSA_METHOD* held = RSA_meth_dup(RSA_PKCS1_OpenSSL());
-  ASSERT_NE(nullptr, held);
-  gEncrypt = RSA_meth_get_pub_enc(held);
-  RSA_meth_set_pub_enc(held, EncryptHoldingTheLongText);
-  RSA_set_default_method(held);
-  gHeld.store(false);
-  std::atomic<bool> longDone{false};
-  std::thread longer([&] {
-    WString out;
-    EXPECT_EQ(RC_OK, MakeProtectedText(3, WString(1000, u'L'), out, nullptr));
-    longDone.store(true);
-  });
-  EXPECT_TRUE(gLongInside.try_acquire_for(std::chrono::seconds(10)));
-  WString out;
-  EXPECT_EQ(RC_OK, MakeProtectedText(3, u"short", out, nullptr));
-  EXPECT_FALSE(longDone.load()) << "the short text waited for the long one";
-  gShortDone.release();
-  longer.join();
-  RSA_set_default_method(RSA_PKCS1_OpenSSL());
-  RSA_meth_free(held);
 }
 
 // Threads encode in every mode at once, sharing the generator, the session
