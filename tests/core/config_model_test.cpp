@@ -136,6 +136,8 @@ TEST_F(LogSystemTest, ConfiguredFilesAreWrittenAndTheExportAppliesToAnEqualConfi
 
   const std::string exported = ExportedText(system_);
   EXPECT_NE(std::string::npos, exported.find("[root]\r\nAddAppenders = \"a, b\"\r\n"));
+  EXPECT_NE(std::string::npos,
+            exported.find("[x.y]\r\nAddAppenders = \r\nAdditive = false\r\nSeverity = ERROR\r\n"));
   LogSystem other;
   ASSERT_RC(RC_OK, other.Start(folder_, folder_));
   ASSERT_RC(RC_OK, ApplySourceText(other, ToUtf16(exported), u"elsewhere"));

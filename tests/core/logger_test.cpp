@@ -230,6 +230,9 @@ TEST_F(LoggerTreeTest, OneFailingAppenderWarnsKeepsTheOthersAndStopsAtThisLogger
   ASSERT_RC(RC_OK, logger->Configure(*Section({{u"Additive", u"false"}})));
   EXPECT_RC(RC_OK, Warn(logger, u"fifth"));
   EXPECT_EQ(std::vector<std::u16string>{u"second"}, atRoot.Messages()) << "a non-additive logger stops";
+  LoggerTree::ResetTree(&tree_.Root());
+  EXPECT_RC(RC_OK, Warn(logger, u"nowhere"));
+  EXPECT_EQ(4u, failing.Messages().size()) << "a reset drops every appender";
 }
 
 TEST_F(LoggerTreeTest, FlushStopsAtALoggersFirstFailureButVisitsEveryLogger) {
