@@ -22,21 +22,6 @@ std::vector<LogLibraryObject*> ListedObjects() {
   return seen;
 }
 
-TEST(PointerArray, GrowsTo65ThenByHalf) {
-  PointerArray list;
-  int items[70];
-  for (int i = 0; i < 66; ++i) {
-    ASSERT_RC(0u, list.PushBack(&items[i]));
-    EXPECT_EQ(i < 65 ? 65u : 99u, list.Capacity()) << i;  // 66 + 33
-  }
-  EXPECT_TRUE(list.Remove(&items[10]));
-  EXPECT_EQ(&items[11], list[10]);
-  EXPECT_EQ(&items[65], list.Back());
-  // Growth that would reach the limit fails and leaves the list alone.
-  EXPECT_RC(RC_OUT_OF_MEMORY, list.Resize(0x3FFFFFFF));
-  EXPECT_EQ(65u, list.Size());
-}
-
 // Unknown identifiers and null arguments create nothing and leave *out
 // alone; releasing one object keeps the order of the rest.
 TEST(Factory, AnswersOnlyItsIdentifiers) {
@@ -102,8 +87,6 @@ TEST(LogInterface, SlotsThatNeedNoLogSystemAndLoggersOfTheSharedTree) {
   ASSERT_RC(0u, ZunGetLogObject(&id, &log));
   ASSERT_RC(0u, ZunGetLogObject(&id, &other));
   const ILogVtbl* t = log->vtbl;
-  EXPECT_EQ(1, t->IsAvailableSecondary(log));
-  EXPECT_EQ(0, t->HasFolders(log) + t->HasFoldersSecondary(log));
   for (auto reserved : {t->Reserved23, t->Reserved33}) EXPECT_RC(RC_NOT_SUPPORTED, reserved(log));
   // Loading nothing is not an error, whichever slot is used.
   for (auto load : {t->LoadConfigurationFile, t->LoadConfigurationFile2Secondary})
