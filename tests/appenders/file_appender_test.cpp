@@ -1,5 +1,6 @@
 #include "appenders/file_appender.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -259,10 +260,10 @@ class FileTargetTest : public test::LoggerFilesTest {
 };
 
 // Other programs move the log away, with and without a new empty file in its
-// place, while four threads log: within the housekeeping second after each
+// place, and remove it while four threads log: within the housekeeping second after each
 // change, the lines go to a new file under the log's name, which starts with
 // the key record line; no line is lost or written twice.
-TEST_F(FileTargetTest, LogMovedOrReplacedByOthersIsReopenedWithinTheSecond) {
+TEST_F(FileTargetTest, LogMovedReplacedOrRemovedByOthersIsReopenedWithinTheSecond) {
   SetClockSource(&kSteppedClock);
   tree_.SetKeyRecordLine(std::make_shared<const WString>(u"KEY"));
   Logger* logger = Get(u"moved", 57);
@@ -273,9 +274,11 @@ TEST_F(FileTargetTest, LogMovedOrReplacedByOthersIsReopenedWithinTheSecond) {
   std::atomic<unsigned> logged{0};
   std::atomic<bool> stop{false};
   test::AppendWriters writers = {{0, 0}, {1, 0}, {2, 0}, {3, 0}};
+  int removed = -1;  // the removed log's lines are read through it
   const std::function<void()> kChanges[] = {
       [&] { std::filesystem::rename(path, PathOf("moved.1")), test::WriteFileBytes(path, ""); },
-      [&] { std::filesystem::rename(path, PathOf("moved.2")); }};
+      [&] { std::filesystem::rename(path, PathOf("moved.2")); },
+      [&] { removed = open(path.c_str(), O_RDONLY | O_CLOEXEC), std::filesystem::remove(path); }};
   // Waits while the writers log `lines` more lines, or until `done`.
   const auto await = [&](unsigned lines, const std::function<bool()>& done) {
     for (const unsigned from = logged.load(); !done() && logged.load() < from + lines;) {
@@ -302,13 +305,16 @@ TEST_F(FileTargetTest, LogMovedOrReplacedByOthersIsReopenedWithinTheSecond) {
   });
 
   std::vector<std::string> messages;
-  for (const auto& [name, marked] :
-       {std::pair<std::string, bool>{PathOf("moved.1"), true}, {PathOf("moved.2"), false}, {path, true}}) {
+  for (const auto& [name, marked] : {std::pair<std::string, bool>{PathOf("moved.1"), true},
+                                     {PathOf("moved.2"), false},
+                                     {"/proc/self/fd/" + std::to_string(removed), true},
+                                     {path, true}}) {
     const std::vector<std::string> lines = test::LogLines(ReadFileBytes(name), name, marked);
     ASSERT_FALSE(lines.empty()) << name;
     EXPECT_EQ("KEY", lines[0]) << name;  // a key record line anywhere else is a malformed line
     messages.insert(messages.end(), lines.begin() + 1, lines.end());
   }
+  close(removed);
   test::ExpectEveryLineOnce(messages, writers);
 }
 
