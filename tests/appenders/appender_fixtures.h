@@ -186,7 +186,7 @@ inline pid_t StartAppendHost(const std::filesystem::path& path, const AppendRun&
   if (mode != nullptr) args.emplace_back(mode);
   args.insert(args.end(), run.keys.begin(), run.keys.end());
   std::vector<std::string> env = run.env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  for (std::string& entry : CurrentEnvironment()) env.push_back(std::move(entry));
   std::vector<char*> argv, envp;
   for (auto& arg : args) argv.push_back(arg.data());
   for (auto& entry : env) envp.push_back(entry.data());

@@ -179,10 +179,8 @@ std::string Workload(const fs::path& folder, long failAt, int error) {
 // The workload's report from a child, with "[status N]" or "[hang]" at its
 // end unless the child ended well within 30 seconds.
 std::string RunWorkload(const fs::path& folder, long failAt, int error) {
-  std::vector<std::string> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
   return RunInChild(
-      environment, [&] { return Workload(folder, failAt, error); }, 30000);
+      CurrentEnvironment(), [&] { return Workload(folder, failAt, error); }, 30000);
 }
 
 // The word after the last "\n<tag> " of a report, or "" when there is none.

@@ -44,8 +44,7 @@ TEST_F(SoakTest, EveryLineOfManyProcessesSurvivesRollsAndReloads) {
   const unsigned seconds = setting != nullptr ? static_cast<unsigned>(std::atoi(setting)) : 600;
   WriteConfiguration(false);
   // The hosts run on a fast clock.
-  std::vector<std::string> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
+  std::vector<std::string> environment = CurrentEnvironment();
   environment.push_back("ZUNLOGX_TEST_CLOCK=" + std::to_string(At(2031, 1, 1, 23, 59, 58)) + " " +
                         std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + " " +
                         std::to_string(kClockSpeed));

@@ -72,6 +72,12 @@ std::string Outcome(ResultCode rc, WStringView text) {
   return (Failed(rc) ? DescribeCode(rc) : ToUtf8(text)) + "\n";
 }
 
+std::vector<std::string> CurrentEnvironment() {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) entries.emplace_back(*entry);
+  return entries;
+}
+
 std::string RunInChild(const std::vector<std::string>& environment, const std::function<std::string()>& body,
                        int timeoutMs) {
   int fds[2];

@@ -61,6 +61,9 @@ struct FileCallsOverride {
 // Path of a host program built from tests/hosts.
 inline std::string HostProgram(const std::string& name) { return ZUNLOGX_HOST_DIR "/" + name; }
 
+// This process's environment, as "NAME=value" entries.
+std::vector<std::string> CurrentEnvironment();
+
 // Runs `body` in a forked child whose environment is exactly `environment`
 // ("NAME=value" entries), so process-wide state starts fresh there. Returns
 // what the child wrote to its standard output, `body`'s result last, and
